@@ -1,0 +1,49 @@
+#pragma once
+#include <QString>
+#include <QTime>
+
+#include "runner/toolcommand.h"
+
+// The panel as the command-line builders read it at the moment they build.
+struct PanelValues {
+  int format = -1;       // cmbOF list position
+  QString videoBitrate;  // cmbVB text, kbit/s
+  QString frameRate;     // cmbF text
+  QString size;          // cmbS text ("原始大小" keeps the source size)
+  QString sampleRate;    // cmbR text, Hz
+  QString audioBitrate;  // cmbBR text, kbit/s
+  int channel = -1;      // cmbChannel list position (0 mono, 1 stereo)
+};
+
+// Where the builders find the tools and the work file.
+struct BuildContext {
+  QString appFolder;  // program folder; tools are appFolder/data/<tool>
+  QString workFile;   // the intermediate work file (work folder + "tmp.mp4")
+};
+
+namespace CommandLines {
+
+// The output extension of a format position, with its dot; empty outside 0 to 8.
+QString outputExtension(int position);
+
+// The documented output file name: folder, the source's base name, "-", hour,
+// minute and second without leading zeros, the extension.
+QString outputFileName(const QString& folder, const QString& source, const QTime& time,
+                       const QString& extension);
+// The same name made unique: when it exists, "(2)", "(3)", ... go before the
+// extension, so no output ever replaces an existing file.
+QString uniqueOutputFileName(const QString& folder, const QString& source, const QTime& time,
+                             const QString& extension);
+
+// Stage one for the head of the queue. `outputFile` is used by the positions
+// that write the output straight away (2, 3, 4 and 8). Empty outside 0 to 8.
+ToolCommand stageOne(const PanelValues& v, const QString& source, const QString& outputFile,
+                     const BuildContext& ctx);
+// Stage two of positions 0, 1, 5, 6 and 7; empty for every other position.
+ToolCommand stageTwo(const PanelValues& v, const QString& outputFile, const BuildContext& ctx);
+
+// The tool a stage runs: "conv", "coder" or "coder2"; empty when none.
+QString stageOneTool(int position);
+QString stageTwoTool(int position);
+
+}  // namespace CommandLines

@@ -1,0 +1,149 @@
+#include "engine/progress.h"
+
+#include <QStringList>
+#include <cfenv>
+#include <climits>
+#include <cmath>
+
+namespace Progress {
+
+QString nextBusyChar(const QString& busy) {
+  if (busy == QLatin1String("-")) return QStringLiteral("\\");
+  if (busy == QLatin1String("\\")) return QStringLiteral("|");
+  if (busy == QLatin1String("|")) return QStringLiteral("/");
+  return QStringLiteral("-");
+}
+
+double leadingNumber(const QString& text) {
+  qsizetype i = 0;
+  while (i < text.size() && text[i] == QLatin1Char(' ')) ++i;
+  QString digits;
+  bool dot = false;
+  for (; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+      digits += c;
+    } else if (c == QLatin1Char('.') && !dot) {
+      dot = true;
+      digits += c;
+    } else if (c != QLatin1Char(' ')) {
+      break;
+    }
+  }
+  bool ok = false;
+  const double v = digits.toDouble(&ok);
+  return ok && std::isfinite(v) ? v : 0.0;
+}
+
+long long roundHalfEven(double value) {
+  if (!std::isfinite(value)) return 0;
+  if (value >= 9.2e18) return LLONG_MAX;
+  if (value <= -9.2e18) return LLONG_MIN;
+  const double r = std::nearbyint(value);  // the default mode rounds halves to even
+  return static_cast<long long>(r);
+}
+
+QString numberText(double value) {
+  if (!std::isfinite(value)) return QStringLiteral("0");
+  if (value == 0) return QStringLiteral("0");
+  // Digits after the point so that at most 15 significant digits remain.
+  const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+  const int decimals = std::clamp(15 - magnitude, 0, 340);
+  QString s = QString::number(value, 'f', decimals);
+  if (s.contains(QLatin1Char('.'))) {
+    while (s.endsWith(QLatin1Char('0'))) s.chop(1);
+    if (s.endsWith(QLatin1Char('.'))) s.chop(1);
+  }
+  return s;
+}
+
+namespace {
+
+int clampPercent(long long n) { return static_cast<int>(std::clamp<long long>(n, 0, 100)); }
+
+// Collects the characters after a marker up to the next space or the end.
+QString fieldAfter(const QString& chunk, qsizetype from) {
+  const qsizetype end = chunk.indexOf(QLatin1Char(' '), from);
+  return chunk.mid(from, end < 0 ? -1 : end - from);
+}
+
+// "HH:MM:SS.cc," to whole seconds; nothing when it does not read.
+std::optional<int> durationSeconds(const QString& text) {
+  const QStringList parts = text.split(QLatin1Char(':'));
+  if (parts.size() < 3) return std::nullopt;
+  double total = 0;
+  const double weight[] = {3600, 60, 1};
+  for (int k = 0; k < 3; ++k) {
+    QString part = parts[k];
+    part.remove(QLatin1Char(','));
+    bool ok = false;
+    const double v = part.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
+    total += v * weight[k];
+  }
+  const long long seconds = roundHalfEven(total);
+  if (seconds > INT_MAX || seconds < INT_MIN) return std::nullopt;
+  return static_cast<int>(seconds);
+}
+
+}  // namespace
+
+std::optional<View> stageOne(const QString& chunk, State& state) {
+  state.busyChar = nextBusyChar(state.busyChar);
+  QString percent;
+  bool found = false;
+  for (qsizetype i = 0; i < chunk.size() && !found; ++i) {
+    if (chunk[i] != QLatin1Char('(')) continue;
+    if (i + 4 < chunk.size() && chunk[i + 4] == QLatin1Char(')')) {
+      percent = chunk.mid(i + 1, 3);
+      found = true;
+    } else if (i + 5 < chunk.size() && chunk[i + 5] == QLatin1Char(')')) {
+      percent = chunk.mid(i + 1, 4);
+      found = true;
+    }
+  }
+  if (!found) return std::nullopt;
+  if (percent == QLatin1String("100%")) return View{100, QStringLiteral("结束 100%")};
+  const int n = clampPercent(roundHalfEven(leadingNumber(percent)));
+  return View{n, QStringLiteral("转换中") + state.busyChar + QLatin1Char(' ') + QString::number(n) +
+                     QLatin1Char('%')};
+}
+
+std::optional<View> stageTwo(const QString& chunk, State& state) {
+  static const QString kDuration = QStringLiteral("Duration: ");
+  static const QString kTime = QStringLiteral("time=");
+  if (state.fileDuration == 0) {
+    QString durationText;
+    bool found = false;
+    for (qsizetype i = 0; i + kDuration.size() < chunk.size(); ++i) {
+      if (QStringView(chunk).mid(i, kDuration.size()) != kDuration) continue;
+      const QString field = fieldAfter(chunk, i + kDuration.size());
+      if (!field.isEmpty()) found = true;
+      durationText += field;
+    }
+    if (found) {
+      if (const auto seconds = durationSeconds(durationText)) state.fileDuration = *seconds;
+    }
+  }
+
+  QString timeText;
+  bool timeFound = false;
+  for (qsizetype i = 0; i + kTime.size() < chunk.size(); ++i) {
+    if (QStringView(chunk).mid(i, kTime.size()) != kTime) continue;
+    timeFound = true;
+    timeText += fieldAfter(chunk, i + kTime.size());
+  }
+  state.busyChar = nextBusyChar(state.busyChar);
+  if (!timeFound) return std::nullopt;
+
+  const long long t = roundHalfEven(leadingNumber(timeText));
+  if (state.fileDuration <= 0 || t >= state.fileDuration)
+    return View{100, QStringLiteral("完成 100%")};
+  const double r = static_cast<double>(std::max(0LL, t)) / state.fileDuration;
+  const QString p = numberText(r * 100).left(4);
+  const int value = clampPercent(roundHalfEven(leadingNumber(p)));
+  return View{value, QStringLiteral("创建中") + state.busyChar + QLatin1Char(' ') + p +
+                         QLatin1Char('%')};
+}
+
+}  // namespace Progress

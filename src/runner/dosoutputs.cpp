@@ -1,0 +1,115 @@
+#include "runner/dosoutputs.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "runner/processgroup.h"
+#include "runner/prompter.h"
+
+QString ToolExeName;
+
+DOSOutputs::DOSOutputs(QObject* parent) : QObject(parent) {}
+
+DOSOutputs::~DOSOutputs() {
+  if (process_) {
+    process_->disconnect(this);
+    terminateAndWait(2000);
+  }
+}
+
+bool DOSOutputs::ExecuteCommand(const ToolCommand& command) {
+  if (!command.isEmpty()) commandLine_ = command;
+  if (commandLine_.isEmpty()) {
+    prompter().critical(QStringLiteral("Command Line empty"));
+    return false;
+  }
+  const QFileInfo program(commandLine_.program);
+  if (!program.exists() || program.isDir() || !program.isExecutable()) {
+    prompter().critical(QStringLiteral("File or command not found"));
+    return false;
+  }
+
+  auto* p = new QProcess(this);
+  p->setProgram(commandLine_.program);
+  p->setArguments(commandLine_.args);
+  p->setProcessChannelMode(QProcess::MergedChannels);
+  p->setStandardInputFile(QProcess::nullDevice());  // the tool reads nothing
+  ProcessGroup::prepare(*p);
+  p->start(QIODevice::ReadOnly);
+  if (!p->waitForStarted(10000)) {
+    const QString why = p->errorString();
+    const int code = p->error();
+    p->kill();
+    p->waitForFinished(1000);
+    delete p;
+    if (why.contains(QStringLiteral("pipe"), Qt::CaseInsensitive))
+      prompter().critical(QStringLiteral("CreatePipe failed. Error: ") + QString::number(code));
+    else
+      prompter().critical(QStringLiteral("File or command not found"));
+    return false;
+  }
+
+  process_ = p;
+  outputs_.clear();
+  exitCode_ = 0;
+  crashed_ = false;
+  stopped_ = false;
+  decoder_ = std::make_unique<QStringDecoder>(QStringConverter::System);
+  connect(p, &QProcess::readyReadStandardOutput, this, &DOSOutputs::readAvailable);
+  connect(p, &QProcess::finished, this, &DOSOutputs::onFinished);
+  return true;
+}
+
+void DOSOutputs::emitChunk(const QByteArray& bytes) {
+  const QString text = decoder_->decode(bytes);
+  outputs_ += text;
+  Q_EMIT ReceiveOutputs(text);
+}
+
+void DOSOutputs::readAvailable() {
+  if (!process_) return;
+  const QByteArray data = process_->readAllStandardOutput();
+  for (qsizetype at = 0; at < data.size(); at += kChunkBytes) emitChunk(data.mid(at, kChunkBytes));
+}
+
+void DOSOutputs::onFinished(int exitCode, QProcess::ExitStatus status) {
+  if (!process_) return;
+  readAvailable();
+  exitCode_ = exitCode;
+  crashed_ = crashed_ || status == QProcess::CrashExit;
+  QProcess* p = process_;
+  process_ = nullptr;
+  p->disconnect(this);
+  p->deleteLater();
+  Q_EMIT CommandOver();
+}
+
+void DOSOutputs::terminate() {
+  if (!process_) return;
+  stopped_ = true;
+  ProcessGroup::terminate(*process_);
+}
+
+void DOSOutputs::terminateAndWait(int ms) {
+  if (!process_) return;
+  QProcess* p = process_;
+  process_ = nullptr;
+  p->disconnect(this);
+  stopped_ = true;
+  ProcessGroup::terminate(*p, ms);
+  if (!p->waitForFinished(ms)) {
+    ProcessGroup::terminate(*p, 0);
+    p->waitForFinished(1000);
+  }
+  delete p;
+}
+
+QString DOSOutputs::lastLine() const {
+  static const QRegularExpression breaks(QStringLiteral("[\r\n]+"));
+  const QStringList lines = outputs_.split(breaks, Qt::SkipEmptyParts);
+  for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+    const QString t = it->trimmed();
+    if (!t.isEmpty()) return t;
+  }
+  return {};
+}

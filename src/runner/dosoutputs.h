@@ -1,0 +1,70 @@
+#pragma once
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringDecoder>
+#include <memory>
+
+#include "runner/toolcommand.h"
+
+// Name of the tool being run ("conv", "coder" or "coder2"), written by the
+// conversion engine before every run. A run ends when its own child has
+// exited, so this is informational only.
+extern QString ToolExeName;
+
+// Runs one console tool as a hidden child process with merged output and no
+// standard input. Output reaches the owner in arrival order, in chunks of at
+// most 1024 bytes, through ReceiveOutputs; CommandOver follows exactly once per
+// started run, after the last chunk. The window stays free: ExecuteCommand
+// returns as soon as the tool has started.
+class DOSOutputs : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr int kChunkBytes = 1024;
+
+  explicit DOSOutputs(QObject* parent = nullptr);
+  ~DOSOutputs() override;
+
+  void setCommandLine(const ToolCommand& command) { commandLine_ = command; }
+  const ToolCommand& CommandLine() const { return commandLine_; }
+  // Everything the current or last run printed.
+  const QString& Outputs() const { return outputs_; }
+
+  // Runs `command`, or the stored command line when `command` is empty (a
+  // non-empty one is stored first). Returns false, after a critical message,
+  // when the command cannot be started; no event follows then.
+  bool ExecuteCommand(const ToolCommand& command = {});
+
+  bool isRunning() const { return process_ != nullptr; }
+  // Ends the running tool and every process it started. CommandOver follows
+  // as for any other end of the run.
+  void terminate();
+  // The same, waiting up to `ms` for the tool to be gone; for leaving the
+  // program. No event is raised.
+  void terminateAndWait(int ms);
+
+  // How the last run ended.
+  int exitCode() const { return exitCode_; }
+  bool crashed() const { return crashed_; }
+  bool stopped() const { return stopped_; }
+  bool succeeded() const { return !crashed_ && !stopped_ && exitCode_ == 0; }
+  // The last non-empty line the last run printed.
+  QString lastLine() const;
+
+ Q_SIGNALS:
+  void ReceiveOutputs(const QString& CommandOutputs);
+  void CommandOver();
+
+ private:
+  void readAvailable();
+  void onFinished(int exitCode, QProcess::ExitStatus status);
+  void emitChunk(const QByteArray& bytes);
+
+  ToolCommand commandLine_;
+  QString outputs_;
+  QProcess* process_ = nullptr;
+  std::unique_ptr<QStringDecoder> decoder_;
+  int exitCode_ = 0;
+  bool crashed_ = false;
+  bool stopped_ = false;
+};

@@ -1,0 +1,59 @@
+#include "runner/toolcommand.h"
+
+QString ToolCommand::display() const {
+  if (!displayText.isEmpty() || program.isEmpty()) return displayText;
+  QString line = program;
+  for (int i = 0; i < args.size(); ++i) {
+    line += QLatin1Char(' ');
+    if (quotedArgs.contains(i))
+      line += QLatin1Char('"') + args[i] + QLatin1Char('"');
+    else
+      line += args[i];
+  }
+  return line;
+}
+
+LineBuilder::LineBuilder(const QString& program) {
+  cmd_.program = program;
+  cmd_.displayText = program;
+}
+
+void LineBuilder::flush() {
+  if (open_) cmd_.args << current_;
+  current_.clear();
+  open_ = false;
+}
+
+LineBuilder& LineBuilder::lit(const QString& text) {
+  cmd_.displayText += text;
+  for (QChar c : text) {
+    if (c == QLatin1Char(' ')) {
+      flush();
+    } else {
+      current_ += c;
+      open_ = true;
+    }
+  }
+  return *this;
+}
+
+LineBuilder& LineBuilder::val(const QString& text) {
+  cmd_.displayText += text;
+  current_ += text;
+  open_ = true;
+  return *this;
+}
+
+LineBuilder& LineBuilder::quoted(const QString& path) {
+  flush();
+  cmd_.displayText += QLatin1Char('"') + path + QLatin1Char('"');
+  cmd_.quotedArgs << cmd_.args.size();
+  cmd_.args << path;
+  return *this;
+}
+
+ToolCommand LineBuilder::command() const {
+  LineBuilder copy = *this;
+  copy.flush();
+  return copy.cmd_;
+}

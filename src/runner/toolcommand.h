@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// One run of an encoder: the program and its arguments, passed as they are
+// (never through a shell). display() gives the classic one-line form, in
+// which the source and output paths stand in double quotes.
+struct ToolCommand {
+  QString program;
+  QStringList args;
+  QVector<int> quotedArgs;  // indices of args shown in double quotes
+  QString displayText;      // exact line text, when a builder made one
+
+  bool isEmpty() const { return program.isEmpty(); }
+  QString display() const;
+};
+
+// Builds a command from the pieces of its classic line, in order. Literal
+// pieces are split at their spaces; a value piece always makes (or extends) one
+// argument, even when it is empty or holds spaces; a quoted piece is one
+// argument of its own. The display text is the pieces joined as they are.
+class LineBuilder {
+ public:
+  explicit LineBuilder(const QString& program);
+  LineBuilder& lit(const QString& text);
+  LineBuilder& val(const QString& text);
+  LineBuilder& quoted(const QString& path);
+  ToolCommand command() const;
+
+ private:
+  void flush();
+  ToolCommand cmd_;
+  QString current_;
+  bool open_ = false;
+};

@@ -1,0 +1,6 @@
+#include "settings/core/options.h"
+
+OptionValues& options() {
+  static OptionValues values;
+  return values;
+}

@@ -1,0 +1,25 @@
+#pragma once
+#include <QUrl>
+
+#include "engine/batchhost.h"
+#include "runner/prompter.h"
+
+// The desktop services of the real program: message boxes, opening folders,
+// pages and the help file, and the completion sound.
+class DesktopShell : public Shell {
+ public:
+  void openFolder(const QString& folder) override;
+  void playSound(const QString& file, std::function<void()> done) override;
+  virtual void openUrl(const QUrl& url);
+};
+
+class MessageBoxPrompter : public Prompter {
+ public:
+  void critical(const QString& text) override;
+  void warning(const QString& text, const QString& caption) override;
+  void information(const QString& text, const QString& caption) override;
+  bool question(const QString& text, const QString& caption) override;
+};
+
+// Length of a PCM wave file in milliseconds; 0 when it cannot be read.
+int waveDurationMs(const QString& file);

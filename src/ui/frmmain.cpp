@@ -1,0 +1,179 @@
+#include "ui/frmmain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "settings/core/appdirs.h"
+#include "settings/core/formats.h"
+#include "ui/combo.h"
+#include "ui/desktop.h"
+#include "ui/dialogbackend.h"
+
+namespace {
+QComboBox* makeBox(QWidget* parent, const QStringList& entries, bool editable, int x, int y,
+                   int w) {
+  auto* box = new QComboBox(parent);
+  box->addItems(entries);
+  box->setEditable(editable);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setGeometry(x, y, w, 22);
+  return box;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, int w = 100) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(x, y, w, 14);
+  return label;
+}
+}  // namespace
+
+frmMain::frmMain(Services services, QWidget* parent)
+    : QWidget(parent), driver(*this, *this), dialogs_(services.dialogs), shell_(services.shell) {
+  if (!dialogs_) dialogs_ = &defaultDialogBackend();
+  if (!shell_) {
+    ownShell_ = std::make_unique<DesktopShell>();
+    shell_ = ownShell_.get();
+  }
+  buildLayout();
+  setupList();
+  setupSettings();
+  setupChrome();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildLayout() {
+  setWindowTitle(QStringLiteral("Vantrel"));
+  setFixedSize(698, 455);
+
+  static const struct {
+    int index, x;
+    const char* caption;
+  } tools[] = {{0, 0, "添加文件"}, {1, 94, "添加文件夹"}, {2, 188, "移除文件"},
+               {4, 282, "提示设置"}, {5, 376, "退出程序"}};
+  for (const auto& t : tools) {
+    auto* b = new QToolButton(this);
+    b->setText(QString::fromUtf8(t.caption));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAutoRaise(true);
+    b->setGeometry(t.x, 0, 95, 66);
+    b->setObjectName(QStringLiteral("CmdToolsBar%1").arg(t.index));
+    CmdToolsBar[t.index] = b;
+  }
+
+  imgHelp = new QLabel(this);
+  imgHelp->setGeometry(635, 8, 15, 15);
+  imgMin = new QLabel(this);
+  imgMin->setGeometry(652, 9, 14, 14);
+  imgExit = new QLabel(this);
+  imgExit->setGeometry(672, 10, 15, 15);
+
+  LV = new QTreeView(this);
+  LV->setGeometry(4, 90, 455, 274);
+  LV->setModel(&lstFile);
+  LV->setRootIsDecorated(false);
+  LV->setUniformRowHeights(true);
+  LV->setSelectionMode(QAbstractItemView::SingleSelection);
+  LV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  LV->header()->setStretchLastSection(true);
+  LV->setColumnWidth(0, 361);
+
+  picText = new QFrame(this);
+  picText->setGeometry(152, 208, 163, 21);
+  lblText = new QLabel(QStringLiteral("拖拽文件到这里开始转换"), picText);
+  lblText->setAlignment(Qt::AlignCenter);
+  lblText->setGeometry(0, 0, 163, 21);
+  txtAction = new QLineEdit(this);
+  txtAction->setGeometry(-200, -200, 10, 10);
+  txtAction->hide();
+
+  lblOF = makeLabel(this, QStringLiteral("输出格式："), 490, 72);
+  cmbOF = makeBox(this, Formats::formatEntries(), false, 490, 90, 189);
+  lblVB = makeLabel(this, QStringLiteral("视频比特率："), 488, 126);
+  cmbVB = makeBox(this, Formats::videoBitrateEntries(), true, 488, 146, 89);
+  lblF = makeLabel(this, QStringLiteral("帧率："), 588, 126);
+  cmbF = makeBox(this, Formats::frameRateEntries(), true, 588, 146, 89);
+  lblS = makeLabel(this, QStringLiteral("视频尺寸："), 488, 184);
+  cmbS = makeBox(this, Formats::sizeEntries(), true, 488, 204, 89);
+  lblR = makeLabel(this, QStringLiteral("声音频率："), 588, 184);
+  cmbR = makeBox(this, Formats::sampleRateEntries(), true, 588, 203, 89);
+  lblBR = makeLabel(this, QStringLiteral("声音比特率："), 488, 244);
+  cmbBR = makeBox(this, Formats::audioBitrateEntries(), true, 488, 265, 89);
+  lblChannel = makeLabel(this, QStringLiteral("声道："), 588, 244);
+  cmbChannel = makeBox(this, Formats::channelEntries(), true, 588, 265, 89);
+  lblPath = makeLabel(this, QStringLiteral("输出路径："), 488, 306);
+  txtPath = new QLineEdit(this);
+  txtPath->setGeometry(488, 325, 137, 21);
+  txtPath->setToolTip(QStringLiteral("Select a Folder to Output"));
+  cmdBrowse = new QPushButton(QStringLiteral("浏览"), this);
+  cmdBrowse->setGeometry(630, 326, 47, 20);
+  cmdBrowse->setToolTip(QStringLiteral("Select an Output Folder"));
+
+  Command3 = new QPushButton(QStringLiteral("立刻开始转换！"), this);
+  Command3->setGeometry(488, 364, 189, 59);
+  lblPB = new QLabel(QStringLiteral("0%"), this);
+  lblPB->setGeometry(218, 378, 160, 14);
+  pb = new QProgressBar(this);
+  pb->setGeometry(4, 398, 457, 21);
+  pb->setRange(0, 100);
+  pb->setValue(0);
+  pb->setTextVisible(false);
+
+  lblFeed = new QLabel(QStringLiteral("意见反馈"), this);
+  lblFeed->setGeometry(624, 432, 48, 13);
+  lblWeb = new QLabel(this);
+  lblWeb->setGeometry(6, 430, 165, 13);
+
+  connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
+}
+
+// ---- conversion --------------------------------------------------------------
+
+void frmMain::Command3_Click() { imgStart_Click(); }
+void frmMain::imgStart_Click() { driver.imgStart_Click(); }
+
+PanelValues frmMain::panelValues() const {
+  PanelValues v;
+  v.format = cmbOF->currentIndex();
+  v.videoBitrate = cmbVB->currentText();
+  v.frameRate = cmbF->currentText();
+  v.size = cmbS->currentText();
+  v.sampleRate = cmbR->currentText();
+  v.audioBitrate = cmbBR->currentText();
+  v.channel = listPosition(cmbChannel);
+  return v;
+}
+
+QString frmMain::outputFolderText() const { return txtPath->text(); }
+void frmMain::setOutputFolderText(const QString& text) { txtPath->setText(text); }
+
+void frmMain::setBatchLock(bool locked) {
+  for (QToolButton* b : CmdToolsBar)
+    if (b) b->setEnabled(!locked);
+  for (QComboBox* box : {cmbOF, cmbR, cmbBR, cmbS, cmbVB, cmbF, cmbChannel})
+    box->setEnabled(!locked);
+  lblFeed->setEnabled(!locked);
+}
+
+void frmMain::showProgress(int value, const QString& caption) {
+  if (value >= 0) pb->setValue(value);
+  lblPB->setText(caption);
+}
+
+void frmMain::openFolder(const QString& folder) { shell_->openFolder(folder); }
+void frmMain::playSound(const QString& file, std::function<void()> done) {
+  shell_->playSound(file, std::move(done));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (listEvent(watched, event) || chromeEvent(watched, event)) return true;
+  return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,154 @@
+#pragma once
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "engine/batchdriver.h"
+#include "filelist/filequeue.h"
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+class QTreeView;
+class DialogBackend;
+class DesktopShell;
+class Prompter;
+class CCommonDialogs;
+
+// The main window. Its handlers carry the names the rest of the program knows
+// them by and hand the work to the logic objects (queue, batch driver,
+// settings); the widgets only show and collect.
+class frmMain : public QWidget, public BatchHost, public Shell {
+  Q_OBJECT
+ public:
+  // The desktop services the window uses; null members take the real ones.
+  struct Services {
+    DialogBackend* dialogs;
+    DesktopShell* shell;
+  };
+  explicit frmMain(QWidget* parent = nullptr) : frmMain(Services{nullptr, nullptr}, parent) {}
+  explicit frmMain(Services services, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  // ---- controls (named as everywhere in the program) ----------------------
+  std::array<QToolButton*, 7> CmdToolsBar{};  // entries 0, 1, 2, 4, 5 exist
+  QLabel* imgHelp = nullptr;
+  QLabel* imgMin = nullptr;
+  QLabel* imgExit = nullptr;
+  QLabel* lblFeed = nullptr;
+  QLabel* lblWeb = nullptr;
+
+  FileQueue lstFile;  // the queue; LV shows it
+  QTreeView* LV = nullptr;
+  QFrame* picText = nullptr;
+  QLabel* lblText = nullptr;
+  QLineEdit* txtAction = nullptr;  // hidden command box
+
+  QLabel* lblOF = nullptr;
+  QComboBox* cmbOF = nullptr;
+  QLabel* lblVB = nullptr;
+  QComboBox* cmbVB = nullptr;
+  QLabel* lblF = nullptr;
+  QComboBox* cmbF = nullptr;
+  QLabel* lblS = nullptr;
+  QComboBox* cmbS = nullptr;
+  QLabel* lblR = nullptr;
+  QComboBox* cmbR = nullptr;
+  QLabel* lblBR = nullptr;
+  QComboBox* cmbBR = nullptr;
+  QLabel* lblChannel = nullptr;
+  QComboBox* cmbChannel = nullptr;
+  QLabel* lblPath = nullptr;
+  QLineEdit* txtPath = nullptr;
+  QPushButton* cmdBrowse = nullptr;
+
+  QPushButton* Command3 = nullptr;  // "立刻开始转换！"
+  QLabel* lblPB = nullptr;
+  QProgressBar* pb = nullptr;
+
+  BatchDriver driver;  // owns objDOS, objffmpeg and Timer1
+  DOSOutputs& objDOS() { return driver.objDOS; }
+  DOSOutputs& objffmpeg() { return driver.objffmpeg; }
+
+  DialogBackend& dialogs() const { return *dialogs_; }
+  DesktopShell& shell() const { return *shell_; }
+
+  // ---- conversion ----------------------------------------------------------
+  void Command3_Click();
+  void imgStart_Click();
+
+  // ---- file list -----------------------------------------------------------
+  void AppendFile(const QString& path);
+  void RefreshListHint();
+  void imgAdd_Click();
+  void imgRemove_Click();
+  void menuRemoveAll_Click();
+  void txtAction_Change();
+  void AddFolder();
+  QString ParsePath(const QString& sPathIn) const;
+  CCommonDialogs& commonDialogs();
+
+  // ---- settings, start-up and shut-down --------------------------------------
+  void Form_Load();
+  void cmbOF_Click();
+  void imgExit_Click();
+  void Form_Unload();
+
+  // ---- chrome --------------------------------------------------------------
+  void CmdToolsBar_Click(int index);
+  void imgToolbar_Click(int index);
+  void imgHelp_Click();
+  void imgMin_Click();
+  void lblFeed_Click();
+  void lblWeb_Click();
+  void cmdBrowse_Click();
+  void imgBrowse_Click();
+
+  // ---- BatchHost -------------------------------------------------------------
+  FileQueue& queue() override { return lstFile; }
+  PanelValues panelValues() const override;
+  QString outputFolderText() const override;
+  void setOutputFolderText(const QString& text) override;
+  void setBatchLock(bool locked) override;
+  void showProgress(int value, const QString& caption) override;
+
+  // ---- Shell (handed on to the desktop services) -----------------------------
+  void openFolder(const QString& folder) override;
+  void playSound(const QString& file, std::function<void()> done) override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  void buildLayout();
+  void setupList();      // frmmain_list.cpp
+  void setupSettings();  // frmmain_settings.cpp
+  void setupChrome();    // frmmain_chrome.cpp
+  bool listEvent(QObject* watched, QEvent* event);    // drops on the list
+  bool chromeEvent(QObject* watched, QEvent* event);  // hover of hot spots and links
+
+  DialogBackend* dialogs_;
+  DesktopShell* shell_;
+  std::unique_ptr<DesktopShell> ownShell_;
+
+  // State of each area, defined in its own source file.
+  // Each area's source file defines its State and the deleter's operator().
+  struct ListState;
+  struct SettingsState;
+  struct ChromeState;
+  struct Drop {
+    void operator()(ListState* p) const;
+    void operator()(SettingsState* p) const;
+    void operator()(ChromeState* p) const;
+  };
+  std::unique_ptr<ListState, Drop> list_;
+  std::unique_ptr<SettingsState, Drop> settings_;
+  std::unique_ptr<ChromeState, Drop> chrome_;
+};

@@ -1,0 +1,4 @@
+// Shared pieces of the encoders.
+namespace toolkit {
+int placeholder() { return 0; }
+}

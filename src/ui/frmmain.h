@@ -91,12 +91,14 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void AddFolder();
   QString ParsePath(const QString& sPathIn) const;
   CCommonDialogs& commonDialogs();
+  void showRemoveMenu();  // the pop-up menu "Remove" at the mouse pointer
 
   // ---- settings, start-up and shut-down --------------------------------------
   void Form_Load();
   void cmbOF_Click();
   void imgExit_Click();
   void Form_Unload();
+  void showOptionsDialog();  // frmOptions, modal
 
   // ---- chrome --------------------------------------------------------------
   void CmdToolsBar_Click(int index);
@@ -107,6 +109,7 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void lblWeb_Click();
   void cmdBrowse_Click();
   void imgBrowse_Click();
+  void Form_MouseMove();  // moving the window by its body; resets the hover states
 
   // ---- BatchHost -------------------------------------------------------------
   FileQueue& queue() override { return lstFile; }

@@ -34,6 +34,9 @@ void frmMain::CmdToolsBar_Click(int index) {
 void frmMain::imgToolbar_Click(int index) {
   switch (index) {
     case 0: imgAdd_Click(); break;
+    case 1: showRemoveMenu(); break;
+    case 2: showOptionsDialog(); break;
+    case 3: imgHelp_Click(); break;
     case 4: imgExit_Click(); break;
     case 6: AddFolder(); break;
     default: break;
@@ -45,6 +48,7 @@ void frmMain::imgMin_Click() { showMinimized(); }
 void frmMain::lblFeed_Click() {}
 void frmMain::lblWeb_Click() {}
 void frmMain::cmdBrowse_Click() { imgBrowse_Click(); }
+void frmMain::Form_MouseMove() {}
 
 void frmMain::imgBrowse_Click() {
   const auto folder = dialogs_->existingFolder(this, QStringLiteral("请选择一个文件夹:"), txtPath->text());

@@ -29,6 +29,7 @@ void frmMain::AppendFile(const QString& path) { lstFile.AppendFile(path); }
 void frmMain::RefreshListHint() { picText->setVisible(lstFile.isEmpty()); }
 
 void frmMain::imgAdd_Click() {}
+void frmMain::showRemoveMenu() {}
 void frmMain::imgRemove_Click() {}
 void frmMain::menuRemoveAll_Click() {}
 void frmMain::txtAction_Change() {}

@@ -42,6 +42,8 @@ void frmMain::cmbOF_Click() {
 
 void frmMain::imgExit_Click() { Form_Unload(); }
 
+void frmMain::showOptionsDialog() {}
+
 void frmMain::Form_Unload() {
   driver.abort();
   QCoreApplication::quit();

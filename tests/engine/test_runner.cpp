@@ -1,0 +1,175 @@
+// The console runner: start failures, chunking, decoding, how a run ends.
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "fakes_support.h"
+#include "runner/dosoutputs.h"
+
+namespace {
+ToolCommand cmd(const QString& program, QStringList args = {}) { return ToolCommand{program, args, {}, {}}; }
+}  // namespace
+
+class TestRunner : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir_;
+  QString script(const QString& name, const QString& body) { return writeScript(dir_.filePath(name), body); }
+
+  // Runs to the end and returns the chunks received.
+  QStringList run(DOSOutputs& r, const ToolCommand& c, int* overs = nullptr) {
+    QStringList chunks;
+    auto conn = connect(&r, &DOSOutputs::ReceiveOutputs, [&](const QString& s) { chunks << s; });
+    QSignalSpy over(&r, &DOSOutputs::CommandOver);
+    if (r.ExecuteCommand(c)) {
+      over.wait(20000);
+      QTest::qWait(50);  // a second CommandOver would arrive here
+    }
+    if (overs) *overs = over.count();
+    disconnect(conn);
+    return chunks;
+  }
+
+ private Q_SLOTS:
+  void startFailures();
+  void silentToolEndsOnce();
+  void chunksInOrderAndBounded();
+  void splitCharacterArrivesWhole();
+  void exitStatusIsReported();
+  void commandLineAndOutputsCarryOver();
+  void argumentsReachTheToolIntact();
+  void terminateEndsTheWholeGroup();
+  void noStandardInput();
+};
+
+void TestRunner::startFailures() {
+  RecordingPrompter boxes;
+  DOSOutputs r;
+  QSignalSpy over(&r, &DOSOutputs::CommandOver);
+  QSignalSpy chunk(&r, &DOSOutputs::ReceiveOutputs);
+  QVERIFY(!r.ExecuteCommand());
+  QVERIFY(!r.ExecuteCommand(cmd(dir_.filePath("missing"))));
+  QFile plain(dir_.filePath("not-executable"));
+  plain.open(QIODevice::WriteOnly);
+  plain.write("#!/bin/sh\n");
+  plain.close();
+  QVERIFY(!r.ExecuteCommand(cmd(plain.fileName())));
+  QVERIFY(!r.ExecuteCommand(cmd(dir_.path())));  // a folder
+  QCOMPARE(boxes.messages, (QStringList{"critical:Command Line empty", "critical:File or command not found",
+                                        "critical:File or command not found", "critical:File or command not found"}));
+  QTest::qWait(50);
+  QCOMPARE(over.count(), 0);
+  QCOMPARE(chunk.count(), 0);
+  QVERIFY(!r.isRunning());
+}
+
+void TestRunner::silentToolEndsOnce() {
+  DOSOutputs r;
+  int overs = 0;
+  const QStringList chunks = run(r, cmd(script("quiet", "exit 0")), &overs);
+  QCOMPARE(overs, 1);
+  QVERIFY(chunks.isEmpty());
+  QCOMPARE(r.Outputs(), QString());
+  QVERIFY(r.succeeded());
+}
+
+void TestRunner::chunksInOrderAndBounded() {
+  // 5000 numbered lines on both streams, the last written just before exit.
+  DOSOutputs r;
+  const QString s = script("talk", "i=0; while [ $i -lt 2500 ]; do echo \"out $i\"; echo \"err $i\" >&2; i=$((i+1)); done; printf tail");
+  int overs = 0;
+  const QStringList chunks = run(r, cmd(s), &overs);
+  QCOMPARE(overs, 1);
+  for (const QString& c : chunks) QVERIFY(c.toUtf8().size() <= DOSOutputs::kChunkBytes);
+  QCOMPARE(chunks.join(QString()), r.Outputs());
+  QVERIFY(r.Outputs().endsWith("tail"));
+  QVERIFY(r.Outputs().contains("out 2499\n"));
+  QVERIFY(r.Outputs().contains("err 2499\n"));
+  QVERIFY(r.Outputs().indexOf("out 10\n") < r.Outputs().indexOf("out 11\n"));
+  QCOMPARE(r.lastLine(), QStringLiteral("tail"));
+}
+
+void TestRunner::splitCharacterArrivesWhole() {
+  // 1023 ASCII bytes, then a three-byte character across the chunk border.
+  DOSOutputs r;
+  const QString s = script("cjk", "printf '%01023d' 0; printf '中文进度\\r'; sleep 0.2; printf '完成\\n'");
+  const QStringList chunks = run(r, cmd(s));
+  QVERIFY(!r.Outputs().contains(QChar::ReplacementCharacter));
+  QVERIFY(r.Outputs().endsWith("中文进度\r完成\n"));
+  QCOMPARE(r.lastLine(), QStringLiteral("完成"));
+  for (const QString& c : chunks) QVERIFY(!c.contains(QChar::ReplacementCharacter));
+}
+
+void TestRunner::exitStatusIsReported() {
+  DOSOutputs r;
+  run(r, cmd(script("fails", "echo 'Error: source is not media'; exit 3")));
+  QCOMPARE(r.exitCode(), 3);
+  QVERIFY(!r.succeeded());
+  QVERIFY(!r.crashed());
+  QCOMPARE(r.lastLine(), QStringLiteral("Error: source is not media"));
+  run(r, cmd(script("crashes", "echo started; kill -SEGV $$")));
+  QVERIFY(r.crashed());
+  QVERIFY(!r.succeeded());
+  run(r, cmd(script("fine", "echo ok")));
+  QVERIFY(r.succeeded());
+}
+
+void TestRunner::commandLineAndOutputsCarryOver() {
+  RecordingPrompter boxes;
+  DOSOutputs r;
+  const ToolCommand first = cmd(script("one", "echo first"));
+  run(r, first);
+  QCOMPARE(r.CommandLine().program, first.program);
+  QCOMPARE(r.Outputs(), QStringLiteral("first\n"));
+  // An empty argument runs the stored command again.
+  run(r, ToolCommand{});
+  QCOMPARE(r.Outputs(), QStringLiteral("first\n"));
+  // A failed start keeps the last run's output.
+  QVERIFY(!r.ExecuteCommand(cmd(dir_.filePath("absent"))));
+  QCOMPARE(r.Outputs(), QStringLiteral("first\n"));
+  QCOMPARE(r.CommandLine().program, dir_.filePath("absent"));
+}
+
+void TestRunner::argumentsReachTheToolIntact() {
+  DOSOutputs r;
+  const QString s = script("args", "for a in \"$@\"; do printf '[%s]' \"$a\"; done");
+  const QStringList args = {"-i", "/v/a \"b\" -c $(x) `y` ;&|.avi", "", "-名字", "*"};
+  run(r, cmd(s, args));
+  QCOMPARE(r.Outputs(), QStringLiteral("[-i][/v/a \"b\" -c $(x) `y` ;&|.avi][][-名字][*]"));
+}
+
+void TestRunner::terminateEndsTheWholeGroup() {
+  DOSOutputs r;
+  const QString pidFile = dir_.filePath("child.pid");
+  const QString s = script("tree", QStringLiteral("sleep 60 & echo $! > '%1'; echo ready; wait").arg(pidFile));
+  QSignalSpy over(&r, &DOSOutputs::CommandOver);
+  QSignalSpy chunk(&r, &DOSOutputs::ReceiveOutputs);
+  QVERIFY(r.ExecuteCommand(cmd(s)));
+  QVERIFY(chunk.wait(5000));
+  QElapsedTimer t;
+  t.start();
+  r.terminate();
+  QVERIFY(over.wait(10000));
+  QVERIFY(t.elapsed() < 5000);
+  QVERIFY(r.stopped());
+  QVERIFY(!r.succeeded());
+  QFile f(pidFile);
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  const QByteArray pid = f.readAll().trimmed();
+  QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists("/proc/" + pid + "/cmdline") ||
+                               QFile("/proc/" + pid + "/stat").open(QIODevice::ReadOnly) == false,
+                           5000);
+}
+
+void TestRunner::noStandardInput() {
+  DOSOutputs r;
+  int overs = 0;
+  QElapsedTimer t;
+  t.start();
+  run(r, cmd(script("reads", "cat; echo done")), &overs);
+  QCOMPARE(overs, 1);
+  QVERIFY(t.elapsed() < 5000);
+  QCOMPARE(r.Outputs(), QStringLiteral("done\n"));
+}
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "test_runner.moc"

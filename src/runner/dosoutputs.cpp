@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 
 #include "runner/processgroup.h"
 #include "runner/prompter.h"
@@ -35,14 +36,18 @@ bool DOSOutputs::ExecuteCommand(const ToolCommand& command) {
   p->setProcessChannelMode(QProcess::MergedChannels);
   p->setStandardInputFile(QProcess::nullDevice());  // the tool reads nothing
   ProcessGroup::prepare(*p);
+  errno = 0;
   p->start(QIODevice::ReadOnly);
+  const int code = errno;  // what the system said when a pipe could not be made
   if (!p->waitForStarted(10000)) {
     const QString why = p->errorString();
-    const int code = p->error();
     p->kill();
     p->waitForFinished(1000);
     delete p;
-    if (why.contains(QStringLiteral("pipe"), Qt::CaseInsensitive))
+    // Out of descriptors or memory: the output pipe could not be made.
+    const bool pipeFailed = code == EMFILE || code == ENFILE || code == ENOMEM ||
+                            why.contains(QStringLiteral("pipe"), Qt::CaseInsensitive);
+    if (pipeFailed)
       prompter().critical(QStringLiteral("CreatePipe failed. Error: ") + QString::number(code));
     else
       prompter().critical(QStringLiteral("File or command not found"));

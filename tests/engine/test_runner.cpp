@@ -2,6 +2,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "fakes_support.h"
 #include "runner/dosoutputs.h"
@@ -39,7 +41,31 @@ class TestRunner : public QObject {
   void argumentsReachTheToolIntact();
   void terminateEndsTheWholeGroup();
   void noStandardInput();
+  void pipeFailureIsReported();
 };
+
+void TestRunner::pipeFailureIsReported() {
+  // With no file descriptor left, the output pipe cannot be made.
+  RecordingPrompter boxes;
+  DOSOutputs r;
+  QSignalSpy over(&r, &DOSOutputs::CommandOver);
+  const QString s = script("never", "echo hi");
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  const int lowestFree = dup(0);
+  close(lowestFree);
+  rlimit tight = old;
+  tight.rlim_cur = lowestFree;
+  setrlimit(RLIMIT_NOFILE, &tight);
+  const bool started = r.ExecuteCommand(ToolCommand{s, {}, {}, {}});
+  setrlimit(RLIMIT_NOFILE, &old);
+  QVERIFY(!started);
+  QCOMPARE(boxes.messages.size(), 1);
+  QVERIFY2(boxes.messages[0].startsWith("critical:CreatePipe failed. Error: "), qPrintable(boxes.messages[0]));
+  QCOMPARE(boxes.messages[0].mid(35).toInt(), EMFILE);
+  QTest::qWait(50);
+  QCOMPARE(over.count(), 0);
+}
 
 void TestRunner::startFailures() {
   RecordingPrompter boxes;

@@ -234,7 +234,9 @@ bool frmMain::chromeEvent(QObject* watched, QEvent* event) {
         f.setBold(true);
         lblFeed->setFont(f);
       }
-      return false;
+      // Handled here: the window's body must not see it and reset the states.
+      event->accept();
+      return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
       // Taken here, so that a press on a hot spot never starts a window move.

@@ -40,7 +40,12 @@ QLineEdit* makeField(QWidget* parent, int maxLength, const QString& tip, int x, 
 
 frmSuggest::frmSuggest(QWidget* parent) : QDialog(parent) { Form_Load(); }
 
-frmSuggest::~frmSuggest() = default;
+frmSuggest::~frmSuggest() {
+  // A request still under way is dropped with the form; its end must not
+  // reach controls that are already gone.
+  for (QNetworkReply* reply : wb->findChildren<QNetworkReply*>()) reply->disconnect(this);
+  delete wb;
+}
 
 void frmSuggest::Form_Load() {
   setWindowTitle(QStringLiteral("建议和意见"));

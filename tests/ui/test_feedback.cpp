@@ -44,8 +44,6 @@ class FeedbackTest : public QObject {
     QCOMPARE(f.txtName->maxLength(), 50);
     QCOMPARE(f.txtEMail->maxLength(), 100);
     QCOMPARE(f.txtComment->maxLength(), 256);
-    QCOMPARE(f.txtName->toolTip(), QStringLiteral("Your Name"));
-    QCOMPARE(f.txtEMail->toolTip(), QStringLiteral("Email"));
     QVERIFY(f.txtName->text().isEmpty() && f.txtEMail->text().isEmpty() &&
             f.txtComment->text().isEmpty());
     QVERIFY(f.lblSending->isHidden());
@@ -194,11 +192,11 @@ class FeedbackTest : public QObject {
   }
 
   void requestAddressKeepsTheBaseAndThePrefix() {
+    // A base given with a closing slash does not double the path's slash.
     QCOMPARE(frmSuggest::requestAddress(QStringLiteral("https://fb.example/"), QStringLiteral("x"),
                                         QStringLiteral("y"), QString())
                  .toEncoded(),
              QByteArray("https://fb.example/suggest/post.php?name=x&age=y&comment=(Vantrel)"));
-    QCOMPARE(frmSuggest::feedbackBase(), QStringLiteral(VANTREL_FEEDBACK_BASE));
   }
 };
 

@@ -110,6 +110,7 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void cmdBrowse_Click();
   void imgBrowse_Click();
   void Form_MouseMove();  // moving the window by its body; resets the hover states
+  static int toolbarCommand(int buttonIndex);  // command of a tool-bar button, -1 for none
 
   // ---- BatchHost -------------------------------------------------------------
   FileQueue& queue() override { return lstFile; }

@@ -299,6 +299,34 @@ class TestStartup : public QObject {
     QCOMPARE(sb.read("setup.ini"), setupLines({"9", "2", "0", "/kept", "0"}));
   }
 
+  void skinIsOptional() {
+    Sandbox sb;
+    const QString sheet = QStringLiteral("QWidget { color: #102030; }");
+    sb.write("skin.qss", sheet.toUtf8());
+    sb.start();
+    QCOMPARE(qApp->styleSheet(), sheet);
+    qApp->setStyleSheet(QString());
+    QVERIFY(QFile::remove(sb.path("skin.qss")));
+    auto w = sb.start();  // without a skin: the system look, and start-up goes on
+    QCOMPARE(qApp->styleSheet(), QString());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Vantrel"));
+  }
+
+  void exitEndsTheEventLoop() {
+    Sandbox sb;
+    auto w = sb.start();
+    w->endProgram = nullptr;  // the real way out
+    w->show();
+    QTimer::singleShot(0, w.get(), [&w] { w->imgExit_Click(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!w->isVisible());
+    QVERIFY(sb.exists("setup.ini"));
+  }
+
   // ---- bad settings files -------------------------------------------------------
 
   void badFiles_data() {

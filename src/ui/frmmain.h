@@ -99,6 +99,9 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void imgExit_Click();
   void Form_Unload();
   void showOptionsDialog();  // frmOptions, modal
+  // How Form_Unload ends the program at last (QCoreApplication::quit when
+  // empty); tests record the request instead.
+  std::function<void()> endProgram;
 
   // ---- chrome --------------------------------------------------------------
   void CmdToolsBar_Click(int index);

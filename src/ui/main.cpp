@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "runner/prompter.h"
+#include "settings/core/singlecopy.h"
 #include "ui/desktop.h"
 #include "ui/frmmain.h"
 
@@ -8,6 +9,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vantrel"));
   QApplication::setOrganizationName(QStringLiteral("Vantrel"));
+  // A second copy ends at once: no window, no message, no file written.
+  SingleCopyLock lock;
+  if (!lock.acquire()) return 0;
   MessageBoxPrompter boxes;
   setPrompter(&boxes);
   frmMain window;

@@ -1,0 +1,44 @@
+#pragma once
+#include <QByteArray>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <memory>
+
+#include "ui/desktop.h"
+#include "ui/frmmain.h"
+
+// Desktop actions are recorded, never carried out.
+class RecordingShell : public DesktopShell {
+ public:
+  QStringList folders, sounds;
+  QList<QUrl> urls;
+  void openFolder(const QString& folder) override { folders << folder; }
+  void playSound(const QString& file, std::function<void()> done) override {
+    sounds << file;
+    if (done) done();
+  }
+  void openUrl(const QUrl& url) override { urls << url; }
+};
+
+// A program folder and private user folders (config, cache, runtime) of one
+// test, so that nothing of the machine's own Vantrel is read or touched.
+class Sandbox {
+ public:
+  Sandbox();
+  bool isValid() const { return dir_.isValid(); }
+  QString programFolder() const;
+  QString path(const QString& name) const;  // in the program folder
+  void write(const QString& name, const QByteArray& data) const;
+  QByteArray read(const QString& name) const;
+  bool exists(const QString& name) const;
+
+  // A new process as far as the settings go: fresh option values, a new main
+  // window and its start-up. Ending the program is counted, not carried out.
+  std::unique_ptr<frmMain> start();
+  int endRequests = 0;
+  RecordingShell shell;
+
+ private:
+  QTemporaryDir dir_;
+};

@@ -124,17 +124,22 @@ void BatchDriver::objffmpeg_ReceiveOutputs(const QString& CommandOutputs) {
     host_.showProgress(view->value, view->caption);
 }
 
-void BatchDriver::objDOS_CommandOver() {
-  if (state_ != State::Running) return;
-  if (stopRequested_ || objDOS.stopped()) {
+bool BatchDriver::settleFailedRun(DOSOutputs& runner) {
+  if (state_ != State::Running) return true;
+  if (stopRequested_ || runner.stopped()) {
     removePartialOutput();
     endBatch();
-    return;
+    return true;
   }
-  if (!objDOS.succeeded()) {
-    failFile(objDOS);
-    return;
+  if (!runner.succeeded()) {
+    failFile(runner);
+    return true;
   }
+  return false;
+}
+
+void BatchDriver::objDOS_CommandOver() {
+  if (settleFailedRun(objDOS)) return;
   const PanelValues v = host_.panelValues();
   if (!Formats::isTwoStage(v.format)) {
     completeFile();
@@ -150,16 +155,7 @@ void BatchDriver::objDOS_CommandOver() {
 }
 
 void BatchDriver::objffmpeg_CommandOver() {
-  if (state_ != State::Running) return;
-  if (stopRequested_ || objffmpeg.stopped()) {
-    removePartialOutput();
-    endBatch();
-    return;
-  }
-  if (!objffmpeg.succeeded()) {
-    failFile(objffmpeg);
-    return;
-  }
+  if (settleFailedRun(objffmpeg)) return;
   completeFile();
 }
 

@@ -52,6 +52,8 @@ class BatchDriver : public QObject {
  private:
   enum class State { Idle, Starting, Running, Ending };
   void startRun(DOSOutputs& runner, const ToolCommand& command, const QString& tool);
+  // A run that was stopped, or failed, ends here; true when it did.
+  bool settleFailedRun(DOSOutputs& runner);
   void completeFile();
   void failFile(DOSOutputs& runner);
   void stopBatch();

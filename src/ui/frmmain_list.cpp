@@ -56,10 +56,11 @@ void frmMain::setupList() {
   LV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   LV->setTextElideMode(Qt::ElideMiddle);
   QHeaderView* header = LV->header();
-  header->setStretchLastSection(true);
-  header->setSectionResizeMode(0, QHeaderView::Fixed);
   header->setSectionsMovable(false);
-  LV->setColumnWidth(0, 361);
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Fixed);
+  header->setSectionResizeMode(1, QHeaderView::Stretch);
+  header->resizeSection(0, 361);
 
   // Drops are handled by listEvent() on the viewport.
   LV->setAcceptDrops(true);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   ffmpeg libopencore-amrnb-dev
   fonts-noto-cjk
   xvfb xauth imagemagick

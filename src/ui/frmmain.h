@@ -92,6 +92,12 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   QString ParsePath(const QString& sPathIn) const;
   CCommonDialogs& commonDialogs();
   void showRemoveMenu();  // the pop-up menu "Remove" at the mouse pointer
+  bool folderScanRunning() const;  // an Add folder is still filling the list
+
+ Q_SIGNALS:
+  void folderScanFinished();  // the list holds every file of the last Add folder
+
+ public:
 
   // ---- settings, start-up and shut-down --------------------------------------
   void Form_Load();

@@ -1,0 +1,22 @@
+#include "ui/frmmenu.h"
+
+#include <QLineEdit>
+#include <QMenu>
+
+#include "ui/frmmain.h"
+
+frmMenu::frmMenu(frmMain& main) : menu_(std::make_unique<QMenu>(QStringLiteral("Remove"), &main)) {
+  menuRemove = menu_.get();
+  menuRemove->setObjectName(QStringLiteral("menuRemove"));
+  menuRemoveSelected = menuRemove->addAction(QStringLiteral("移除选择项"));
+  menuRemoveSelected->setObjectName(QStringLiteral("menuRemoveSelected"));
+  menuRemoveAll = menuRemove->addAction(QStringLiteral("移除全部"));
+  menuRemoveAll->setObjectName(QStringLiteral("menuRemoveAll"));
+
+  QLineEdit* command = main.txtAction;
+  QObject::connect(menuRemoveSelected, &QAction::triggered, command,
+                   [command] { command->setText(QStringLiteral("RemoveSelected")); });
+  QObject::connect(menuRemoveAll, &QAction::triggered, &main, [&main] { main.menuRemoveAll_Click(); });
+}
+
+frmMenu::~frmMenu() = default;

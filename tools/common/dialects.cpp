@@ -43,7 +43,9 @@ Setting<double> bitrateSetting(const QString& option, const QString& text) {
 
 Setting<double> kbpsSetting(const QString& option, const QString& text) {
   if (isBlank(text)) return Setting<double>::empty();
-  const auto v = parseDecimal(text);
+  QString t = text.trimmed();
+  if (t.endsWith(QLatin1Char('k')) || t.endsWith(QLatin1Char('K'))) t.chop(1);  // "128k" is kbit/s too
+  const auto v = parseDecimal(t);
   if (!v) usage(QStringLiteral("%1%2 is not a bitrate in kbit/s").arg(option, text));
   return Setting<double>::of(*v);
 }

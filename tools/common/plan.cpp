@@ -124,8 +124,10 @@ void resolveAudio(const Request& r, const MediaInfo& src, Plan& p) {
   } else {
     p.channels = sourceChannels;
     if (r.channels.state != Setting<int>::Absent)
-      p.notes << QStringLiteral("note: no channel count chosen: keeping the source's %1, at most 2: %2")
-                     .arg(src.channels).arg(p.channels);
+      p.notes << (src.channels > 2
+                      ? QStringLiteral("note: no channel count chosen: the source has %1 channels, using 2")
+                            .arg(src.channels)
+                      : QStringLiteral("note: no channel count chosen: keeping the source's %1").arg(src.channels));
     else if (src.channels > 2)
       p.notes << QStringLiteral("note: the source has %1 channels: using 2").arg(src.channels);
   }
@@ -169,7 +171,9 @@ Plan resolve(const Request& r, const MediaInfo& src) {
   resolveVideo(r, src, p);
   resolveAudio(r, src, p);
   p.muxer = traits(p.container).muxer;
-  if (p.audio && p.audioCodec == AudioCodec::AMRNB && p.container == Container::MP4) {
+  // A phone MP4 is a 3GPP file whether or not this source has sound: plain
+  // MP4 cannot carry AMR.
+  if (r.audioCodec == AudioCodec::AMRNB && p.container == Container::MP4) {
     p.muxer = QStringLiteral("3gp");
     p.notes << QStringLiteral("note: AMR-NB audio: the .mp4 file is written with the 3GPP brand");
   }

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 
 #include "common/console.h"
 
@@ -60,6 +61,8 @@ MediaInfo parseProbe(const QByteArray& json) {
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000)
         info.frameRate = rate(s.value(QLatin1String("r_frame_rate")));
       info.videoDuration = number(s.value(QLatin1String("duration")));
+      const double frames = number(s.value(QLatin1String("nb_frames")));
+      if (frames > 0 && info.frameRate.value() > 0) info.declaredVideoDuration = frames / info.frameRate.value();
     } else if (type == QLatin1String("audio") && !info.hasAudio) {
       info.hasAudio = true;
       info.audioIndex = s.value(QLatin1String("index")).toInt();
@@ -92,6 +95,11 @@ MediaInfo probe(const QString& path) {
                         .arg(why.isEmpty() ? QStringLiteral("unknown format") : why));
   }
   const MediaInfo info = parseProbe(p.readAllStandardOutput());
+  // A header that counts more frames than the data holds (a cut-off AVI).
+  const double missing = info.declaredVideoDuration - info.videoDuration;
+  if (info.videoDuration > 0 && missing > std::max(0.5, 0.05 * info.declaredVideoDuration))
+    throw ToolError(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
+                        .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2));
   if (!info.hasVideo && !info.hasAudio)
     throw ToolError(QStringLiteral("the source holds neither video nor audio"));
   return info;

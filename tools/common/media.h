@@ -15,6 +15,7 @@ struct MediaInfo {
   QSize size;
   Rational frameRate;
   double videoDuration = 0;
+  double declaredVideoDuration = 0;  // frame count of the header / frame rate
   bool hasAudio = false;
   int audioIndex = -1;
   int sampleRate = 0;

@@ -226,8 +226,9 @@ void Encoder::muxerFinished(int code, QProcess::ExitStatus status) {
 
 void Encoder::succeed() {
   std::error_code ec;
-  std::filesystem::rename(QFile::encodeName(temp_).toStdString(),
-                          QFile::encodeName(plan_.output).toStdString(), ec);
+  // Replaces an existing output in one step, on Windows as well.
+  std::filesystem::rename(std::filesystem::path(temp_.toStdU16String()),
+                          std::filesystem::path(plan_.output.toStdU16String()), ec);
   if (ec)
     return fail(QStringLiteral("cannot write %1: %2").arg(plan_.output, QString::fromLocal8Bit(ec.message())));
   state_.seconds = std::max(state_.seconds, plan_.expectedDuration);

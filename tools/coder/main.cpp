@@ -1,6 +1,8 @@
-#include <cstdio>
+// coder: an encoder taking ffmpeg-style options.
+#include "common/dialects.h"
+#include "common/encode.h"
 
-int main() {
-  std::fprintf(stderr, "not built yet\n");
-  return 2;
+int main(int argc, char** argv) {
+  return toolkit::toolMain(argc, argv, QStringLiteral("coder"), toolkit::ProgressStyle::Ffmpeg,
+                           toolkit::parseFfmpegStyle);
 }

@@ -1,0 +1,302 @@
+// What the encoders do with bad sources and bad command lines, how they stop,
+// and whether the main program reads their progress.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+#include <QTimer>
+
+#include "encoders_support.h"
+#include "engine/progress.h"
+#include "runner/dosoutputs.h"
+#include "settings/core/formats.h"
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <cerrno>
+#endif
+
+namespace {
+
+PanelValues panel(int position) {
+  const Formats::Preset p = *Formats::presetFor(position);
+  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
+                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
+}
+
+#ifdef Q_OS_LINUX
+// Processes whose command line mentions `text` (the tools pass the output
+// folder to their FFmpeg children).
+int processesMentioning(const QString& text) {
+  int n = 0;
+  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (pid.toInt() > 0 && f.open(QIODevice::ReadOnly) && f.readAll().contains(text.toUtf8())) ++n;
+  }
+  return n;
+}
+#endif
+
+bool writeFile(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+}  // namespace
+
+class TestEncoderFailures : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString av_, tone_, silent_, longClip_;
+  int case_ = 0;
+
+  QString path(const QString& name) const { return dir_.filePath(name); }
+
+  // The tool that reads `source` in the way the program would run it.
+  ToolCommand commandFor(const QString& tool, const QString& source, const QString& out, const QString& work) {
+    const BuildContext ctx = enc::buildContext(work);
+    const QTime now = QTime::currentTime();
+    if (tool == QLatin1String("conv"))
+      return CommandLines::stageOne(panel(Formats::AVI), source,
+                                    CommandLines::outputFileName(out, source, now, QStringLiteral(".avi")), ctx);
+    if (tool == QLatin1String("conv2"))  // first stage into the work file
+      return CommandLines::stageOne(panel(Formats::RMVB), source, {}, ctx);
+    if (tool == QLatin1String("coder"))
+      return CommandLines::stageOne(panel(Formats::MP3), source,
+                                    CommandLines::outputFileName(out, source, now, QStringLiteral(".mp3")), ctx);
+    // coder2 reads the work file: the source stands in for it.
+    BuildContext at = ctx;
+    at.workFile = source;
+    return CommandLines::stageTwo(panel(Formats::GP3), CommandLines::outputFileName(out, source, now, QStringLiteral(".3gp")), at);
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    av_ = path(QStringLiteral("av.mp4"));
+    tone_ = path(QStringLiteral("tone.m4a"));
+    silent_ = path(QStringLiteral("silent.mp4"));
+    longClip_ = path(QStringLiteral("long.mp4"));
+    QVERIFY(enc::makeClip(av_, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=4", "-f", "lavfi", "-i",
+                                "sine=duration=4", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                                "-c:a", "aac", "-movflags", "+faststart", "-shortest"}));
+    QVERIFY(enc::makeClip(tone_, {"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac"}));
+    QVERIFY(enc::makeClip(silent_, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-c:v", "libx264",
+                                    "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+    QVERIFY(enc::makeClip(longClip_, {"-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=30", "-f", "lavfi",
+                                      "-i", "sine=duration=30", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                                      "yuv420p", "-c:a", "aac", "-shortest"}));
+    QFile avFile(av_);
+    QVERIFY(avFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = avFile.readAll();
+    QVERIFY(writeFile(path(QStringLiteral("notmedia.mp4")), QByteArray("just some text, not a film\n").repeated(50)));
+    QVERIFY(writeFile(path(QStringLiteral("empty.mp4")), {}));
+    QVERIFY(writeFile(path(QStringLiteral("cut.mp4")), bytes.left(bytes.size() / 2)));
+    // An AVI whose header counts twice the frames its data holds.
+    const QString avi = path(QStringLiteral("whole.avi"));
+    QVERIFY(enc::makeClip(avi, {"-i", av_, "-c:v", "mpeg4", "-c:a", "libmp3lame"}));
+    QFile aviFile(avi);
+    QVERIFY(aviFile.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(path(QStringLiteral("cut.avi")), aviFile.readAll().left(aviFile.size() / 2)));
+  }
+
+  void badSource_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("reason");
+    for (const char* tool : {"conv", "conv2", "coder", "coder2"}) {
+      const QString t = QString::fromLatin1(tool);
+      QTest::newRow(qPrintable(t + " not media")) << t << "notmedia.mp4" << "not a media file";
+      QTest::newRow(qPrintable(t + " empty")) << t << "empty.mp4" << "empty";
+      QTest::newRow(qPrintable(t + " missing")) << t << "missing.mp4" << "does not exist";
+      QTest::newRow(qPrintable(t + " cut mp4")) << t << "cut.mp4" << "ends early";
+      QTest::newRow(qPrintable(t + " cut avi")) << t << "cut.avi" << "truncated";
+    }
+    QTest::newRow("conv audio only") << "conv" << "tone.m4a" << "no video stream";
+    QTest::newRow("conv2 audio only") << "conv2" << "tone.m4a" << "no video stream";
+    QTest::newRow("coder2 audio only") << "coder2" << "tone.m4a" << "no video stream";
+    QTest::newRow("coder no audio for mp3") << "coder" << "silent.mp4" << "no audio stream";
+  }
+
+  // Non-zero exit, one clear last line, no output left, the source untouched.
+  void badSource() {
+    QFETCH(QString, tool);
+    QFETCH(QString, source);
+    QFETCH(QString, reason);
+    const QString src = path(source);
+    const QByteArray before = enc::fileHash(src);
+    const QString out = path(QStringLiteral("bad%1/out").arg(++case_));
+    const QString work = path(QStringLiteral("bad%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
+    const enc::Run run = enc::runTool(commandFor(tool, src, out, work));
+    QVERIFY2(run.exitCode != 0, qPrintable(run.output));
+    const QString name = tool == QLatin1String("conv2") ? QStringLiteral("conv") : tool;
+    QVERIFY2(run.lastLine.startsWith(name + QStringLiteral(": error: ")), qPrintable(run.output));
+    QVERIFY2(run.lastLine.contains(reason), qPrintable(run.lastLine));
+    QCOMPARE(enc::folderEntries(out), QStringList());
+    QCOMPARE(enc::folderEntries(work), QStringList());
+    QCOMPARE(enc::fileHash(src), before);
+  }
+
+  void badCommandLine_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reason");
+    const QString o = QStringLiteral("OUT");
+    QTest::newRow("conv unknown option") << "conv" << QStringList{"SRC", "-oac", "mp3lame", "-ovc", "lavc", "-foo", "-o", o} << "unknown option -foo";
+    QTest::newRow("conv unknown lavcopts key") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "lavc", "-lavcopts", "vcodec=mpeg4:mbd=2", "-o", o} << "mbd";
+    QTest::newRow("conv second pass") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "lavc", "-lavcopts", "vcodec=mpeg4:vpass=2", "-o", o} << "vpass=2";
+    QTest::newRow("conv -ovc copy") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "copy", "-o", o} << "-ovc copy";
+    QTest::newRow("conv -of mpeg") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "lavc", "-of", "mpeg", "-o", o} << "-of mpeg";
+    QTest::newRow("conv no -o") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "lavc"} << "-o is missing";
+    QTest::newRow("conv garbage bitrate") << "conv" << QStringList{"SRC", "-oac", "lavc", "-ovc", "lavc", "-lavcopts", "vbitrate=fast", "-o", o} << "vbitrate=fast";
+    QTest::newRow("coder unknown option") << "coder" << QStringList{"-i", "SRC", "-y", "-vf", "scale=1:1", o} << "unknown option -vf";
+    QTest::newRow("coder bad channels") << "coder" << QStringList{"-i", "SRC", "-y", "-ac", "two", o} << "-ac two";
+    QTest::newRow("coder bad size") << "coder" << QStringList{"-i", "SRC", "-y", "-s", "big", o} << "-s big";
+    QTest::newRow("coder unknown codec") << "coder" << QStringList{"-i", "SRC", "-y", "-vcodec", "vp9", o} << "vp9";
+    QTest::newRow("coder missing value") << "coder" << QStringList{"-i", "SRC", "-y", o, "-ab"} << "-ab needs a value";
+    QTest::newRow("coder two outputs") << "coder" << QStringList{"-i", "SRC", "-y", o, o} << "unexpected argument";
+    QTest::newRow("coder2 unknown option") << "coder2" << QStringList{"-i", "SRC", "-y", "-preset", "fast", o} << "unknown option -preset";
+    QTest::newRow("coder2 codec the container cannot hold") << "coder2" << QStringList{"-i", "SRC", "-y", "-vcodec", "rv10", o} << "cannot hold";
+    QTest::newRow("coder output is the source") << "coder" << QStringList{"-i", "SRC", "-y", "SRC"} << "replace the source";
+    QTest::newRow("coder exists without -y") << "coder" << QStringList{"-i", "SRC", "EXISTING"} << "-y replaces it";
+  }
+
+  void badCommandLine() {
+    QFETCH(QString, tool);
+    QFETCH(QStringList, args);
+    QFETCH(QString, reason);
+    const QString out = path(QStringLiteral("cmd%1").arg(++case_));
+    QVERIFY(QDir().mkpath(out));
+    const QString src = path(QStringLiteral("cmd%1/source.mp4").arg(case_));
+    QVERIFY(QFile::copy(av_, src));
+    const QString existing = path(QStringLiteral("cmd%1/existing.3gp").arg(case_));
+    QVERIFY(writeFile(existing, "keep me"));
+    const QString ext = tool == QLatin1String("coder2") ? QStringLiteral(".3gp") : QStringLiteral(".mp4");
+    for (QString& a : args) {
+      if (a == QLatin1String("SRC")) a = src;
+      if (a == QLatin1String("OUT")) a = QDir(out).filePath(QStringLiteral("result") + ext);
+      if (a == QLatin1String("EXISTING")) a = existing;
+    }
+    ToolCommand cmd;
+    cmd.program = QDir(QStringLiteral(VANTREL_DATA_DIR)).filePath(tool);
+    cmd.args = args;
+    const QByteArray before = enc::fileHash(src);
+    const enc::Run run = enc::runTool(cmd);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.lastLine.startsWith(tool + QStringLiteral(": error: ")), qPrintable(run.output));
+    QVERIFY2(run.lastLine.contains(reason), qPrintable(run.lastLine));
+    QCOMPARE(enc::fileHash(src), before);
+    QCOMPARE(enc::fileHash(existing), enc::fileHash(existing));
+    QFile kept(existing);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("keep me"));
+    QStringList left = enc::folderEntries(out);
+    left.removeAll(QStringLiteral("source.mp4"));
+    left.removeAll(QStringLiteral("existing.3gp"));
+    QCOMPARE(left, QStringList());
+  }
+
+  // The tools' real output, chunk by chunk through the program's parsers:
+  // the percentages rise and end at 100.
+  void progressParses_data() {
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("secondStage");
+    QTest::newRow("conv") << int(Formats::MP4HQ) << false;
+    QTest::newRow("coder") << int(Formats::RMVB) << true;
+    QTest::newRow("coder2") << int(Formats::GP3) << true;
+    QTest::newRow("coder mp3") << int(Formats::MP3) << false;
+  }
+
+  void progressParses() {
+    QFETCH(int, position);
+    QFETCH(bool, secondStage);
+    const QString out = path(QStringLiteral("progress%1").arg(++case_));
+    const QString work = path(QStringLiteral("progress%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(work));
+    const BuildContext ctx = enc::buildContext(work);
+    const QString ext = CommandLines::outputExtension(position);
+    const PanelValues v = panel(position);
+    ToolCommand cmd = CommandLines::stageOne(v, longClip_, CommandLines::outputFileName(out, longClip_, QTime::currentTime(), ext), ctx);
+    if (secondStage) {
+      QCOMPARE(enc::runTool(cmd).exitCode, 0);
+      cmd = CommandLines::stageTwo(v, CommandLines::outputFileName(out, longClip_, QTime::currentTime(), ext), ctx);
+    }
+    const enc::Run run = enc::runTool(cmd);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    const bool stageOneParser = CommandLines::stageOneTool(position) == QLatin1String("conv") && !secondStage;
+    Progress::State state;
+    QList<Progress::View> views;
+    for (const QString& chunk : run.chunks) {
+      const auto view = stageOneParser ? Progress::stageOne(chunk, state) : Progress::stageTwo(chunk, state);
+      if (view) views << *view;
+    }
+    QVERIFY2(views.size() >= 2, qPrintable(run.output));
+    for (int i = 1; i < views.size(); ++i) QVERIFY2(views[i].value >= views[i - 1].value, qPrintable(run.output));
+    QVERIFY2(views.first().value < 100, qPrintable(run.output));
+    QCOMPARE(views.last().value, 100);
+    QCOMPARE(views.last().caption, stageOneParser ? QStringLiteral("结束 100%") : QStringLiteral("完成 100%"));
+    if (!stageOneParser) QCOMPARE(state.fileDuration, 30);
+    // Only the final line reaches 100.
+    for (int i = 0; i + 1 < views.size(); ++i) QVERIFY(views[i].value < 100);
+  }
+
+#ifdef Q_OS_UNIX
+  // The program ends a run by SIGTERM to the tool's process group: the tool
+  // and its FFmpeg children are gone at once and nothing is left behind.
+  void stopByTerminate_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("conv") << "conv";
+    QTest::newRow("coder2") << "coder2";
+  }
+
+  void stopByTerminate() {
+    QFETCH(QString, tool);
+    const QString out = path(QStringLiteral("stop%1").arg(++case_));
+    const QString work = path(QStringLiteral("stop%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(work));
+    const ToolCommand cmd = commandFor(tool, longClip_, out, work);
+    DOSOutputs runner;
+    QString output;
+    QEventLoop running, ending;
+    bool over = false;
+    connect(&runner, &DOSOutputs::ReceiveOutputs, [&](const QString& c) {
+      output += c;
+      if (output.contains(QLatin1String("Pos:")) || output.contains(QLatin1String("frame="))) running.quit();
+    });
+    connect(&runner, &DOSOutputs::CommandOver, [&] {
+      over = true;
+      running.quit();
+      ending.quit();
+    });
+    QVERIFY(runner.ExecuteCommand(cmd));
+    QTimer::singleShot(30000, &running, &QEventLoop::quit);
+    running.exec();
+    QVERIFY2(!over, qPrintable(output));
+    QElapsedTimer clock;
+    clock.start();
+    runner.terminate();
+    QTimer::singleShot(10000, &ending, &QEventLoop::quit);
+    if (!over) ending.exec();
+    QVERIFY(over);
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(runner.exitCode() != 0 || runner.crashed());
+    QVERIFY2(runner.lastLine().contains(QLatin1String("stopped")) || runner.lastLine().contains(QLatin1String("error")),
+             qPrintable(runner.Outputs()));
+    QCOMPARE(enc::folderEntries(out).filter(QStringLiteral(".3gp")), QStringList());
+    QCOMPARE(enc::folderEntries(out).filter(QStringLiteral("part")), QStringList());
+    QCOMPARE(enc::folderEntries(work), QStringList());
+#ifdef Q_OS_LINUX
+    QCOMPARE(processesMentioning(QStringLiteral("stop%1/").arg(case_)), 0);
+#endif
+  }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TestEncoderFailures)
+#include "test_encoder_failures.moc"

@@ -1,0 +1,13 @@
+#include "common/console.h"
+
+#include <cstdio>
+
+namespace toolkit {
+
+void printLine(const QString& line) {
+  const QByteArray bytes = line.toUtf8() + '\n';
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace toolkit

@@ -1,0 +1,42 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "common/media.h"
+#include "common/plan.h"
+
+namespace toolkit {
+
+// How a tool shows its progress: mencoder's "Pos: ... ( 45%)" lines, or
+// FFmpeg's "Duration: ..." once and "frame= ... time=SECONDS ..." lines.
+enum class ProgressStyle { Mencoder, Ffmpeg };
+
+struct ProgressState {
+  double seconds = 0;     // position reached in the output
+  qint64 frames = 0;
+  double fps = 0;
+  double q = 0;
+  double sizeKB = 0;
+  double kbps = 0;
+};
+
+// The progress lines as the tools print them.
+QString mencoderLine(const ProgressState& s, int percent, double elapsed, double expected,
+                     const Plan& plan);
+QString ffmpegLine(const ProgressState& s);
+QString durationLine(const MediaInfo& source);
+
+// Runs the plan: FFmpeg (and the AMR encoder) into a temporary file beside
+// the output, renamed into place when everything was written. Prints the
+// progress and, on failure, one last line saying why. Returns the exit code.
+int encode(const Plan& plan, const QString& tool, ProgressStyle style);
+
+// What each tool does with its command line: the arguments after the
+// program name into a request. Throws ToolError on an option it does not take.
+using RequestParser = std::function<Request(const QStringList& args)>;
+// The whole life of a tool. Returns its exit code.
+int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
+             const RequestParser& parse);
+
+}  // namespace toolkit

@@ -1,0 +1,37 @@
+#pragma once
+#include <QSize>
+#include <QString>
+
+#include "common/values.h"
+
+// What ffprobe tells about a source.
+namespace toolkit {
+
+struct MediaInfo {
+  double duration = 0;  // seconds, 0 when unknown
+  double kbps = 0;      // overall bitrate, 0 when unknown
+  bool hasVideo = false;
+  int videoIndex = -1;  // stream index in the file
+  QSize size;
+  Rational frameRate;
+  double videoDuration = 0;
+  double declaredVideoDuration = 0;  // frame count of the header / frame rate
+  bool hasAudio = false;
+  int audioIndex = -1;
+  int sampleRate = 0;
+  int channels = 0;
+  double audioDuration = 0;
+};
+
+// The program `name` ("ffmpeg", "ffprobe"): beside the tool first, else on
+// the PATH. Throws ToolError when there is none.
+QString findProgram(const QString& name);
+
+// Probes `path`. Throws ToolError with a one-line reason when it is missing,
+// empty, or not media FFmpeg can read.
+MediaInfo probe(const QString& path);
+
+// Reads ffprobe's JSON (-show_format -show_streams); exposed for the tests.
+MediaInfo parseProbe(const QByteArray& json);
+
+}  // namespace toolkit

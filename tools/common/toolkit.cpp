@@ -1,4 +1,0 @@
-// Shared pieces of the encoders.
-namespace toolkit {
-int placeholder() { return 0; }
-}

@@ -120,6 +120,7 @@ void TestBatch::failedFileGoesOnAndComesBack() {
   QVERIFY(rig.boxes.messages[0].contains("Error: not a media file"));
   QCOMPARE(rig.w->driver.failures().size(), 1);
   QVERIFY(rig.w->cmbOF->isEnabled());
+  QVERIFY(rig.w->picText->isHidden());  // the hint never stands over rows
   // A retry is one click.
   rig.boxes.messages.clear();
   QVERIFY(rig.runBatch());

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QScreen>
 
 #include "runner/prompter.h"
 #include "settings/core/singlecopy.h"
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   setPrompter(&boxes);
   frmMain window;
   window.Form_Load();
+  // Centred on the screen at start.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    window.move(screen->availableGeometry().center() - window.rect().center());
   window.show();
   return app.exec();
 }

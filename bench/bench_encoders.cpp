@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
                         {"coder  MOV (h264+aac)", Formats::MOV, true, {}},
                         {"coder2 3GP (mpeg4+amr)", Formats::GP3, true, {}},
                         {"coder  MP3", Formats::MP3, false, {}}};
-  // The one fixed cost a tool adds: reading the source's streams with ffprobe.
+  // For comparison: what a separate ffprobe process costs (the tools read
+  // their sources in-process).
   QList<double> probes;
   for (int i = 0; i < 5; ++i)
     probes << runTimed(QStringLiteral("ffprobe"), {"-v", "error", "-of", "json", "-show_format", "-show_streams", clip});

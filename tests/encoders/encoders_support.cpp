@@ -89,4 +89,9 @@ QByteArray fileHash(const QString& path) {
   return h.result();
 }
 
+bool writeFile(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
 }  // namespace enc

@@ -43,5 +43,6 @@ BuildContext buildContext(const QString& workFolder);
 // Every entry of a folder, hidden ones included.
 QStringList folderEntries(const QString& folder);
 QByteArray fileHash(const QString& path);
+bool writeFile(const QString& path, const QByteArray& data);
 
 }  // namespace enc

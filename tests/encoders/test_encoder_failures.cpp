@@ -40,11 +40,6 @@ int processesMentioning(const QString& text) {
 }
 #endif
 
-bool writeFile(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
 }  // namespace
 
 class TestEncoderFailures : public QObject {
@@ -94,15 +89,15 @@ class TestEncoderFailures : public QObject {
     QFile avFile(av_);
     QVERIFY(avFile.open(QIODevice::ReadOnly));
     const QByteArray bytes = avFile.readAll();
-    QVERIFY(writeFile(path(QStringLiteral("notmedia.mp4")), QByteArray("just some text, not a film\n").repeated(50)));
-    QVERIFY(writeFile(path(QStringLiteral("empty.mp4")), {}));
-    QVERIFY(writeFile(path(QStringLiteral("cut.mp4")), bytes.left(bytes.size() / 2)));
+    QVERIFY(enc::writeFile(path(QStringLiteral("notmedia.mp4")), QByteArray("just some text, not a film\n").repeated(50)));
+    QVERIFY(enc::writeFile(path(QStringLiteral("empty.mp4")), {}));
+    QVERIFY(enc::writeFile(path(QStringLiteral("cut.mp4")), bytes.left(bytes.size() / 2)));
     // An AVI whose header counts twice the frames its data holds.
     const QString avi = path(QStringLiteral("whole.avi"));
     QVERIFY(enc::makeClip(avi, {"-i", av_, "-c:v", "mpeg4", "-c:a", "libmp3lame"}));
     QFile aviFile(avi);
     QVERIFY(aviFile.open(QIODevice::ReadOnly));
-    QVERIFY(writeFile(path(QStringLiteral("cut.avi")), aviFile.readAll().left(aviFile.size() / 2)));
+    QVERIFY(enc::writeFile(path(QStringLiteral("cut.avi")), aviFile.readAll().left(aviFile.size() / 2)));
   }
 
   void badSource_data() {
@@ -176,7 +171,7 @@ class TestEncoderFailures : public QObject {
     const QString src = path(QStringLiteral("cmd%1/source.mp4").arg(case_));
     QVERIFY(QFile::copy(av_, src));
     const QString existing = path(QStringLiteral("cmd%1/existing.3gp").arg(case_));
-    QVERIFY(writeFile(existing, "keep me"));
+    QVERIFY(enc::writeFile(existing, "keep me"));
     const QString ext = tool == QLatin1String("coder2") ? QStringLiteral(".3gp") : QStringLiteral(".mp4");
     for (QString& a : args) {
       if (a == QLatin1String("SRC")) a = src;

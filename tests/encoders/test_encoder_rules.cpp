@@ -196,12 +196,6 @@ class TestEncoderRules : public QObject {
     const Plan mute = coderPlan({}, "o.mov", silent);
     QVERIFY(!mute.audio);
     QVERIFY(!ffmpegArgs(mute, "t", false).contains(QStringLiteral("-c:a")));
-    // A cover picture is not video.
-    const MediaInfo withCover = parseProbe(R"({"format":{"duration":"3.0"},"streams":[
-        {"index":0,"codec_type":"audio","sample_rate":"44100","channels":2,"duration":"3.0"},
-        {"index":1,"codec_type":"video","width":300,"height":300,"disposition":{"attached_pic":1}}]})");
-    QVERIFY(!withCover.hasVideo);
-    QCOMPARE(withCover.audioIndex, 0);
   }
 
   void amrFrames() {

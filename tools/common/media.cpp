@@ -2,33 +2,61 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
 
 #include "common/console.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/log.h>
+}
+
 namespace toolkit {
 namespace {
 
-double number(const QJsonValue& v) {
-  if (v.isDouble()) return v.toDouble();
-  bool ok = false;
-  const double d = v.toString().toDouble(&ok);
-  return ok ? d : 0.0;
+// A stream time in seconds; 0 when the file does not say.
+double seconds(int64_t ts, AVRational base) {
+  return ts == AV_NOPTS_VALUE || ts <= 0 ? 0.0 : ts * av_q2d(base);
 }
 
-Rational rate(const QJsonValue& v) {
-  const auto r = parseFrameRate(v.toString());
-  return r.value_or(Rational{0, 1});
+Rational rate(AVRational r) { return r.num > 0 && r.den > 0 ? Rational{r.num, r.den} : Rational{}; }
+
+QString avError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return QString::fromUtf8(text);
 }
 
-QString lastLine(const QByteArray& text) {
-  const QList<QByteArray> lines = text.trimmed().split('\n');
-  return QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last().trimmed());
+// What the container and the first video and audio streams tell. A cover
+// picture is not video.
+MediaInfo describe(const AVFormatContext& f) {
+  MediaInfo info;
+  info.duration = seconds(f.duration, AV_TIME_BASE_Q);
+  info.kbps = f.bit_rate > 0 ? f.bit_rate / 1000.0 : 0.0;
+  for (unsigned i = 0; i < f.nb_streams; ++i) {
+    const AVStream& s = *f.streams[i];
+    const AVCodecParameters& par = *s.codecpar;
+    const bool coverArt = s.disposition & AV_DISPOSITION_ATTACHED_PIC;
+    if (par.codec_type == AVMEDIA_TYPE_VIDEO && !coverArt && !info.hasVideo) {
+      info.hasVideo = true;
+      info.videoIndex = s.index;
+      info.size = QSize(par.width, par.height);
+      info.frameRate = rate(s.avg_frame_rate);
+      if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
+      info.videoDuration = seconds(s.duration, s.time_base);
+      if (s.nb_frames > 0 && info.frameRate.value() > 0)
+        info.declaredVideoDuration = s.nb_frames / info.frameRate.value();
+    } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.hasAudio) {
+      info.hasAudio = true;
+      info.audioIndex = s.index;
+      info.sampleRate = par.sample_rate;
+      info.channels = par.ch_layout.nb_channels;
+      info.audioDuration = seconds(s.duration, s.time_base);
+    }
+  }
+  return info;
 }
 
 }  // namespace
@@ -42,59 +70,26 @@ QString findProgram(const QString& name) {
   throw ToolError(QStringLiteral("%1 was not found; install FFmpeg").arg(name));
 }
 
-MediaInfo parseProbe(const QByteArray& json) {
-  const QJsonObject root = QJsonDocument::fromJson(json).object();
-  MediaInfo info;
-  const QJsonObject format = root.value(QLatin1String("format")).toObject();
-  info.duration = number(format.value(QLatin1String("duration")));
-  info.kbps = number(format.value(QLatin1String("bit_rate"))) / 1000.0;
-  for (const QJsonValue& sv : root.value(QLatin1String("streams")).toArray()) {
-    const QJsonObject s = sv.toObject();
-    const QString type = s.value(QLatin1String("codec_type")).toString();
-    const bool coverArt =
-        s.value(QLatin1String("disposition")).toObject().value(QLatin1String("attached_pic")).toInt() == 1;
-    if (type == QLatin1String("video") && !coverArt && !info.hasVideo) {
-      info.hasVideo = true;
-      info.videoIndex = s.value(QLatin1String("index")).toInt();
-      info.size = QSize(s.value(QLatin1String("width")).toInt(), s.value(QLatin1String("height")).toInt());
-      info.frameRate = rate(s.value(QLatin1String("avg_frame_rate")));
-      if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000)
-        info.frameRate = rate(s.value(QLatin1String("r_frame_rate")));
-      info.videoDuration = number(s.value(QLatin1String("duration")));
-      const double frames = number(s.value(QLatin1String("nb_frames")));
-      if (frames > 0 && info.frameRate.value() > 0) info.declaredVideoDuration = frames / info.frameRate.value();
-    } else if (type == QLatin1String("audio") && !info.hasAudio) {
-      info.hasAudio = true;
-      info.audioIndex = s.value(QLatin1String("index")).toInt();
-      info.sampleRate = int(number(s.value(QLatin1String("sample_rate"))));
-      info.channels = s.value(QLatin1String("channels")).toInt();
-      info.audioDuration = number(s.value(QLatin1String("duration")));
-    }
-  }
-  return info;
-}
-
 MediaInfo probe(const QString& path) {
   const QFileInfo fi(path);
   if (!fi.exists()) throw ToolError(QStringLiteral("the source does not exist: %1").arg(path));
   if (!fi.isFile()) throw ToolError(QStringLiteral("the source is not a file: %1").arg(path));
   if (fi.size() == 0) throw ToolError(QStringLiteral("the source is empty: %1").arg(path));
 
-  QProcess p;
-  p.setStandardInputFile(QProcess::nullDevice());
-  p.start(findProgram(QStringLiteral("ffprobe")),
-          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"), QStringLiteral("json"),
-           QStringLiteral("-show_format"), QStringLiteral("-show_streams"), path});
-  if (!p.waitForStarted() || !p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-    throw ToolError(QStringLiteral("ffprobe could not read the source"));
-  if (p.exitCode() != 0) {
-    QString why = lastLine(p.readAllStandardError());
-    const QString prefix = path + QLatin1String(": ");
-    if (why.startsWith(prefix)) why = why.mid(prefix.size());
-    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1")
-                        .arg(why.isEmpty() ? QStringLiteral("unknown format") : why));
+  // The library's own messages would end up among the tool's lines.
+  av_log_set_level(AV_LOG_QUIET);
+  AVFormatContext* f = nullptr;
+  // FFmpeg takes file names in UTF-8 on every system.
+  int err = avformat_open_input(&f, path.toUtf8().constData(), nullptr, nullptr);
+  if (err >= 0) {
+    err = avformat_find_stream_info(f, nullptr);
+    if (err < 0) avformat_close_input(&f);
   }
-  const MediaInfo info = parseProbe(p.readAllStandardOutput());
+  if (err < 0)
+    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)));
+  const MediaInfo info = describe(*f);
+  avformat_close_input(&f);
+
   // A header that counts more frames than the data holds (a cut-off AVI).
   const double missing = info.declaredVideoDuration - info.videoDuration;
   if (info.videoDuration > 0 && missing > std::max(0.5, 0.05 * info.declaredVideoDuration))

@@ -4,7 +4,7 @@
 
 #include "common/values.h"
 
-// What ffprobe tells about a source.
+// What FFmpeg's libraries tell about a source, read in the tool itself.
 namespace toolkit {
 
 struct MediaInfo {
@@ -23,15 +23,12 @@ struct MediaInfo {
   double audioDuration = 0;
 };
 
-// The program `name` ("ffmpeg", "ffprobe"): beside the tool first, else on
-// the PATH. Throws ToolError when there is none.
+// The program `name` ("ffmpeg"): beside the tool first, else on the PATH. Throws ToolError when there is none.
 QString findProgram(const QString& name);
 
-// Probes `path`. Throws ToolError with a one-line reason when it is missing,
-// empty, or not media FFmpeg can read.
+// Probes `path` with libavformat, in this process. Throws ToolError with a
+// one-line reason when it is missing, empty, not a file, not media FFmpeg can
+// read, cut short, or holds neither video nor audio.
 MediaInfo probe(const QString& path);
-
-// Reads ffprobe's JSON (-show_format -show_streams); exposed for the tests.
-MediaInfo parseProbe(const QByteArray& json);
 
 }  // namespace toolkit

@@ -87,6 +87,7 @@ void BatchDriver::ConvertNext() {
     host_.setOutputFolderText(folder);
   }
 
+  progress_.fileDuration = 0;  // every file reads its own length
   const PanelValues v = host_.panelValues();
   const QString source = queue.at(0);
   QString output;
@@ -200,6 +201,7 @@ void BatchDriver::stopBatch() {
 void BatchDriver::endBatch() {
   if (state_ != State::Running) return;
   state_ = State::Ending;
+  progress_.fileDuration = 0;
   shell_.openFolder(host_.outputFolderText());
   if (options().soundSwitch == 0 && !stopRequested_) {
     shell_.playSound(AppDirs::join(AppDirs::programFolder(), QStringLiteral("sound.wav")),

@@ -26,7 +26,11 @@ void terminate(QProcess& process, int graceMs) {
     return;
   }
   ::kill(-static_cast<pid_t>(pid), SIGTERM);
-  QTimer::singleShot(graceMs, [pid] { ::kill(-static_cast<pid_t>(pid), SIGKILL); });
+  // The hard stop only while this run is still going: once it has ended, its
+  // group id may belong to somebody else.
+  QTimer::singleShot(graceMs, &process, [&process, pid] {
+    if (process.state() != QProcess::NotRunning) ::kill(-static_cast<pid_t>(pid), SIGKILL);
+  });
 #else
   process.kill();
   Q_UNUSED(graceMs);

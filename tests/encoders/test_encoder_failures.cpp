@@ -118,6 +118,38 @@ class TestEncoderFailures : public QObject {
     QTest::newRow("coder no audio for mp3") << "coder" << "silent.mp4" << "no audio stream";
   }
 
+  // Sources that are unusual but whole convert.
+  void unusualButWholeSources_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("source");
+    // Matroska states no length per stream; its sound ends before its picture.
+    QTest::newRow("mp3 from mkv with short audio") << "coder" << "shortaudio.mkv";
+    QTest::newRow("avi from mkv with short audio") << "conv" << "shortaudio.mkv";
+    // A name whose output name is close to the file system's limit of 255 bytes.
+    QTest::newRow("long chinese name") << "coder" << QString(78, QChar(0x7247)) + ".m4a";
+  }
+
+  void unusualButWholeSources() {
+    QFETCH(QString, tool);
+    QFETCH(QString, source);
+    const QString src = path(source);
+    if (!QFileInfo::exists(src)) {
+      if (source.endsWith(".mkv"))
+        QVERIFY(enc::makeClip(src, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-f", "lavfi", "-i",
+                                    "sine=duration=2", "-c:v", "libx264", "-c:a", "aac"}));
+      else
+        QVERIFY(QFile::copy(tone_, src));
+    }
+    const QString out = path(QStringLiteral("fine%1/out").arg(++case_));
+    const QString work = path(QStringLiteral("fine%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
+    const enc::Run run = enc::runTool(commandFor(tool, src, out, work));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    const QStringList files = enc::folderEntries(out);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(enc::probe(out + "/" + files[0]).ok);
+  }
+
   // Non-zero exit, one clear last line, no output left, the source untouched.
   void badSource() {
     QFETCH(QString, tool);

@@ -55,7 +55,7 @@ done
 echo "$(basename "$0")|$in|$out" >> "$log"
 body="$in"
 [ -f "$in" ] && body="$(cat "$in")"
-case "$body" in *slow*) echo "Pos: 1s (10%)"; echo partial > "$out"; sleep 30;; esac
+case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$out"; sleep 30;; esac
 case "$body" in *bad*) echo partial > "$out"; echo "Error: not a media file"; exit 1;; esac
 echo "Duration: 00:00:02.00, start: 0"
 echo "Pos: 1.0s 25f (50%)  time=1.00 bitrate"

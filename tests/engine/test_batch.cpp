@@ -138,6 +138,7 @@ void TestBatch::stopAsksAndStops() {
   rig.w->Command3->click();
   QTRY_VERIFY(rig.w->driver.objffmpeg.isRunning());
   QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
+  QTRY_COMPARE(rig.w->driver.FileDuration(), 3600);
   QElapsedTimer t;
   t.start();
   rig.w->Command3->click();
@@ -151,6 +152,8 @@ void TestBatch::stopAsksAndStops() {
   QCOMPARE(rig.w->lblPB->text(), QStringLiteral("已停止"));
   QVERIFY(rig.w->cmbOF->isEnabled());
   QCOMPARE(rig.calls().size(), 1);
+  // The stopped file's length does not carry over to the next batch.
+  QCOMPARE(rig.w->driver.FileDuration(), 0);
 }
 
 void TestBatch::stopDeclinedChangesNothing() {

@@ -95,8 +95,10 @@ class Encoder {
 int Encoder::run() {
   ffmpeg_ = findProgram(QStringLiteral("ffmpeg"));
   const QFileInfo out(plan_.output);
+  // A short name of its own: the output's name plus a suffix could pass the
+  // file system's limit on name length.
   temp_ = QDir(out.absolutePath())
-              .filePath(QStringLiteral(".%1.%2.part").arg(out.fileName()).arg(QCoreApplication::applicationPid()));
+              .filePath(QStringLiteral(".vantrel-%1.part").arg(QCoreApplication::applicationPid()));
   QFile::remove(temp_);
   platform::onStopRequest([this] { stop(); });
 
@@ -155,6 +157,9 @@ void Encoder::startPcm() {
     }
     mux_.write(amr_->finish());
     mux_.closeWriteChannel();
+  });
+  QObject::connect(pcm_.get(), &QProcess::errorOccurred, [this](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart) fail(QStringLiteral("ffmpeg could not be started"));
   });
   pcm_->start(ffmpeg_, pcmArgs(plan_));
 }

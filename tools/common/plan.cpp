@@ -178,7 +178,11 @@ Plan resolve(const Request& r, const MediaInfo& src) {
     p.notes << QStringLiteral("note: AMR-NB audio: the .mp4 file is written with the 3GPP brand");
   }
   const double streams = std::max(p.video ? src.videoDuration : 0.0, p.audio ? src.audioDuration : 0.0);
-  p.expectedDuration = streams > 0 ? streams : src.duration;
+  // Streams that state no length of their own (Matroska, WebM) are judged by
+  // the container's length only when they make up the whole source: a shorter
+  // audio track beside a longer video is not a truncated file.
+  const bool wholeSource = (p.video || !src.hasVideo) && (p.audio || !src.hasAudio);
+  p.expectedDuration = streams > 0 ? streams : (wholeSource ? src.duration : 0.0);
   return p;
 }
 

@@ -22,8 +22,24 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
 fi
+
+# apt's own output goes to a log that is shown only when a step fails.
+log=$(mktemp "${TMPDIR:-/tmp}/vantrel-apt.XXXXXX.log")
+step() {
+  local what=$1; shift
+  echo "install-deps: $what"
+  if ! "$@" >>"$log" 2>&1; then
+    echo "install-deps: failed: $what; apt's log follows" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+}
+step "updating the package lists" $SUDO apt-get update -q
+step "installing ${#missing[@]} packages: ${missing[*]}" \
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+rm -f "$log"
+echo "install-deps: done"

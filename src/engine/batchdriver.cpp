@@ -1,209 +1,315 @@
 #include "engine/batchdriver.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTime>
 
+#include "engine/failurereasons.h"
+#include "engine/progress.h"
 #include "filelist/filequeue.h"
-#include "runner/prompter.h"
+#include "runner/dosoutputs.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/options.h"
 
-namespace {
-const QString kWorkFileName = QStringLiteral("tmp.mp4");
-}
+// One file at a time: its runners (by the table's Runner), the stage it is in
+// and the names it writes.
+struct BatchDriver::Lane {
+  int index = 0;
+  DOSOutputs runners[2];  // Formats::Runner::First, Second
+  Progress::State progress;
+  const Formats::Format* format = nullptr;  // null while the lane is free
+  int stage = 0;
+  DOSOutputs* runner = nullptr;  // of the stage that runs
+  QString source;
+  QString output;   // the final output name, once chosen
+  QString writing;  // the file the running stage writes
+  qint64 toolPid = 0;
+  int fileIndex = 0;
+  QElapsedTimer clock;
+
+  DOSOutputs& runnerFor(Formats::Runner r) { return runners[r == Formats::Runner::First ? 0 : 1]; }
+};
 
 BatchDriver::BatchDriver(BatchHost& host, Shell& shell, QObject* parent)
     : QObject(parent), host_(host), shell_(shell) {
-  Timer1.setSingleShot(true);
-  Timer1.setInterval(100);
-  connect(&Timer1, &QTimer::timeout, this, &BatchDriver::Timer1_Timer);
-  connect(&objDOS, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objDOS_ReceiveOutputs);
-  connect(&objDOS, &DOSOutputs::CommandOver, this, &BatchDriver::objDOS_CommandOver);
-  connect(&objffmpeg, &DOSOutputs::ReceiveOutputs, this, &BatchDriver::objffmpeg_ReceiveOutputs);
-  connect(&objffmpeg, &DOSOutputs::CommandOver, this, &BatchDriver::objffmpeg_CommandOver);
+  timer_.setSingleShot(true);
+  timer_.setInterval(100);
+  connect(&timer_, &QTimer::timeout, this, &BatchDriver::begin);
 }
 
 BatchDriver::~BatchDriver() { abort(); }
 
-BuildContext BatchDriver::buildContext() const {
-  return {AppDirs::programFolder(), AppDirs::join(AppDirs::workFolder(), kWorkFileName)};
+void BatchDriver::setJobs(int jobs) { jobs_ = qMax(1, jobs); }
+
+QString BatchDriver::workFile(int lane) const {
+  const QString folder = workFolder_.isEmpty() ? AppDirs::workFolder() : workFolder_;
+  const QString name =
+      lane == 0 ? QStringLiteral("tmp.mp4") : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
+  return AppDirs::join(folder, name);
 }
 
-void BatchDriver::imgStart_Click() {
+int BatchDriver::FileDuration() const {
+  return lanes_.empty() ? 0 : lanes_.front()->progress.fileDuration;
+}
+
+QString BatchDriver::BusyChar() const {
+  return lanes_.empty() ? QStringLiteral("-") : lanes_.front()->progress.busyChar;
+}
+
+void BatchDriver::start() {
   if (state_ != State::Idle) {
     // A second batch never starts while one runs; the user may stop this one.
     if (stopRequested_ || state_ == State::Ending) return;
-    if (!prompter().question(QStringLiteral("正在转换，要停止吗？"), QStringLiteral("Vantrel")))
-      return;
-    if (state_ == State::Idle || state_ == State::Ending) return;  // it ended meanwhile
-    stopBatch();
+    const quint64 asked = batch_;
+    if (!host_.confirmStop()) return;
+    // The question may have stood while the batch ended (or a new one began):
+    // then the answer acts on nothing.
+    if (asked != batch_ || state_ == State::Idle || state_ == State::Ending) return;
+    requestStop();
     return;
   }
   if (host_.queue().isEmpty()) {
-    prompter().warning(QStringLiteral("请先添加一个文件"), QStringLiteral("添加"));
+    host_.warnEmptyList();
     return;
   }
+  ++batch_;
   state_ = State::Starting;
-  stopRequested_ = false;
+  stopRequested_ = startFailed_ = false;
+  started_ = finished_ = converted_ = 0;
   failures_.clear();
   host_.setBatchLock(true);
-  Timer1.start();
+  timer_.start();
 }
 
-void BatchDriver::Timer1_Timer() {
-  Timer1.stop();
+void BatchDriver::begin() {
+  timer_.stop();
   if (state_ != State::Starting) return;
   state_ = State::Running;
-  ConvertNext();
+  // Lanes live from the first batch that needs them to the end of the driver.
+  while (int(lanes_.size()) < jobs_) {
+    auto lane = std::make_unique<Lane>();
+    Lane* l = lane.get();
+    l->index = int(lanes_.size());
+    for (DOSOutputs& r : l->runners) {
+      connect(&r, &DOSOutputs::ReceiveOutputs, this,
+              [this, l](const QString& chunk) { onOutput(*l, chunk); });
+      connect(&r, &DOSOutputs::CommandOver, this, [this, l] { onRunOver(*l); });
+    }
+    lanes_.push_back(std::move(lane));
+  }
+  fill();
+}
+
+bool BatchDriver::anyActive() const {
+  for (const auto& l : lanes_)
+    if (l->format) return true;
+  return false;
+}
+
+// Gives every free lane the next file; ends the batch once nothing runs.
+void BatchDriver::fill() {
+  if (state_ != State::Running) return;
+  for (int i = 0; i < jobs_ && i < int(lanes_.size()); ++i) {
+    if (stopRequested_ || startFailed_) break;
+    Lane& lane = *lanes_[i];
+    if (lane.format || inFlight_.size() >= host_.queue().count()) continue;
+    startFile(lane);
+    if (state_ != State::Running) return;
+  }
+  if (!anyActive()) endBatch();
 }
 
 QString BatchDriver::outputFolder() {
   QString folder = host_.outputFolderText();
-  if (folder.trimmed().isEmpty()) {
-    folder = AppDirs::defaultOutputFolder();
-    host_.setOutputFolderText(folder);
-  }
+  if (folder.trimmed().isEmpty()) folder = AppDirs::defaultOutputFolder();
   QDir().mkpath(folder);  // with every missing parent; a failure shows when the tool writes
+  if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
+  if (folder != host_.outputFolderText()) host_.setOutputFolderText(folder);
   return folder;
 }
 
-void BatchDriver::ConvertNext() {
-  if (state_ != State::Running) return;
-  if (stopRequested_) {
-    endBatch();
-    return;
-  }
-  QString folder = outputFolder();
-  const BuildContext ctx = buildContext();
-  FileQueue& queue = host_.queue();
-  if (queue.isEmpty()) {
-    endBatch();
-    return;
-  }
-  if (!folder.endsWith(QDir::separator())) {
-    folder += QDir::separator();
-    host_.setOutputFolderText(folder);
-  }
+void BatchDriver::startFile(Lane& lane) {
+  const int position = host_.panelValues().format;
+  static const Formats::Format kNone{};  // no format chosen: no command line at all
+  const Formats::Format* format = Formats::format(position);
+  lane.format = format ? format : &kNone;
+  lane.stage = 0;
+  lane.source = host_.queue().at(int(inFlight_.size()));
+  lane.output.clear();
+  lane.writing.clear();
+  lane.progress.fileDuration = 0;  // every file reads its own length
+  lane.fileIndex = ++started_;
+  lane.clock.start();
+  inFlight_.append(&lane);
+  outputFolder();
+  report(lane, -1);
+  startStage(lane);
+}
 
-  progress_.fileDuration = 0;  // every file reads its own length
-  const PanelValues v = host_.panelValues();
-  const QString source = queue.at(0);
-  QString output;
-  if (Formats::isTwoStage(v.format)) {
+void BatchDriver::startStage(Lane& lane) {
+  const Formats::Format& f = *lane.format;
+  const bool last = lane.stage + 1 >= f.stageCount;
+  const BuildContext ctx{AppDirs::programFolder(), workFile(lane.index)};
+  PanelValues v = host_.panelValues();
+  v.format = f.stageCount ? f.position : -1;
+  if (last && f.stageCount) {
+    // Chosen when the last stage starts, so the time in the name is that of
+    // the stage that writes it; a name another lane is about to write is taken.
+    lane.output = CommandLines::uniqueOutputFileName(
+        outputFolder(), lane.source, QTime::currentTime(), QString::fromLatin1(f.extension),
+        [this](const QString& name) { return reserved_.contains(name); });
+    reserved_.insert(lane.output);
+    lane.writing = lane.output;
+  } else {
+    lane.writing = ctx.workFile;
     QFile::remove(ctx.workFile);  // never let stage two read an earlier file's work
-    output = ctx.workFile;
-  } else if (v.format >= 0 && v.format < Formats::Count) {
-    output = CommandLines::uniqueOutputFileName(folder, source, QTime::currentTime(),
-                                                CommandLines::outputExtension(v.format));
   }
-  const ToolCommand command = CommandLines::stageOne(v, source, output, ctx);
-  currentOutput_ = output;
-  startRun(v.format == Formats::MP3 ? objffmpeg : objDOS, command,
-           CommandLines::stageOneTool(v.format));
-}
-
-void BatchDriver::startRun(DOSOutputs& runner, const ToolCommand& command, const QString& tool) {
-  ToolExeName = tool;
-  runner.setCommandLine(command);
-  if (!runner.ExecuteCommand()) {
-    // The runner has said why; the file stays at the head of the list.
-    currentOutput_.clear();
-    stopRequested_ = true;
-    endBatch();
+  const ToolCommand command = lane.stage == 0 ? CommandLines::stageOne(v, lane.source, lane.output, ctx)
+                                              : CommandLines::stageTwo(v, lane.output, ctx);
+  const Formats::Stage& stage = f.stages[lane.stage];
+  lane.runner = &lane.runnerFor(f.stageCount ? stage.runner : Formats::Runner::First);
+  ToolExeName = stage.tool ? QString::fromLatin1(stage.tool) : QString();
+  lane.runner->setCommandLine(command);
+  if (!lane.runner->ExecuteCommand()) {
+    // The runner has said why. The file stays where it is in the list, and
+    // the batch ends once the other lanes have stopped.
+    startFailed_ = true;
+    lane.writing.clear();
+    clearLane(lane);
+    for (const auto& other : lanes_)
+      for (DOSOutputs& r : other->runners)
+        if (r.isRunning()) r.terminate();
+    QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+    return;
   }
+  lane.toolPid = lane.runner->processId();
+  report(lane, -1);
 }
 
-void BatchDriver::objDOS_ReceiveOutputs(const QString& CommandOutputs) {
-  if (const auto view = Progress::stageOne(CommandOutputs, progress_))
-    host_.showProgress(view->value, view->caption);
+void BatchDriver::report(Lane& lane, int percent) {
+  BatchProgress p;
+  p.fileIndex = lane.fileIndex;
+  p.fileCount = finished_ + host_.queue().count();
+  p.stage = lane.stage + 1;
+  p.stageCount = qMax(1, lane.format->stageCount);
+  p.percent = percent;
+  p.source = lane.source;
+  p.caption = caption_;
+  host_.batchProgress(p);
+  Q_EMIT progressed(p);
 }
 
-void BatchDriver::objffmpeg_ReceiveOutputs(const QString& CommandOutputs) {
-  if (const auto view = Progress::stageTwo(CommandOutputs, progress_))
-    host_.showProgress(view->value, view->caption);
+void BatchDriver::onOutput(Lane& lane, const QString& chunk) {
+  if (!lane.format || !lane.format->stageCount) return;
+  const bool percent = lane.format->stages[lane.stage].reader == Formats::Reader::Percent;
+  const auto view =
+      percent ? Progress::stageOne(chunk, lane.progress) : Progress::stageTwo(chunk, lane.progress);
+  if (!view) return;
+  caption_ = view->caption;
+  host_.showProgress(view->value, view->caption);
+  report(lane, view->value);
 }
 
-bool BatchDriver::settleFailedRun(DOSOutputs& runner) {
-  if (state_ != State::Running) return true;
-  if (stopRequested_ || runner.stopped()) {
-    removePartialOutput();
-    endBatch();
-    return true;
+void BatchDriver::onRunOver(Lane& lane) {
+  if (state_ != State::Running || !lane.format || !lane.runner) return;
+  DOSOutputs& runner = *lane.runner;
+  if (stopRequested_ || startFailed_ || runner.stopped()) {
+    // Stopped: the file stays in the list, and nothing it began remains.
+    removePartialOutput(lane);
+    clearLane(lane);
+    QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+    return;
   }
   if (!runner.succeeded()) {
-    failFile(runner);
-    return true;
-  }
-  return false;
-}
-
-void BatchDriver::objDOS_CommandOver() {
-  if (settleFailedRun(objDOS)) return;
-  const PanelValues v = host_.panelValues();
-  if (!Formats::isTwoStage(v.format)) {
-    completeFile();
+    const FailureReasons::RunEnd end{QString::fromLatin1(lane.format->stages[lane.stage].tool),
+                                     runner.Outputs(), runner.exitCode(), runner.crashed()};
+    finishFile(lane, FailureReasons::classify(lane.source, end));
     return;
   }
-  QString folder = outputFolder();
-  if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
-  const QString output = CommandLines::uniqueOutputFileName(
-      folder, host_.queue().at(0), QTime::currentTime(), CommandLines::outputExtension(v.format));
-  currentOutput_ = output;
-  startRun(objffmpeg, CommandLines::stageTwo(v, output, buildContext()),
-           CommandLines::stageTwoTool(v.format));
+  if (lane.stage + 1 < lane.format->stageCount) {
+    ++lane.stage;
+    startStage(lane);
+    return;
+  }
+  finishFile(lane, std::nullopt);
 }
 
-void BatchDriver::objffmpeg_CommandOver() {
-  if (settleFailedRun(objffmpeg)) return;
-  completeFile();
+void BatchDriver::finishFile(Lane& lane, const std::optional<FileFailure>& failure) {
+  FileResult result;
+  result.source = lane.source;
+  result.milliseconds = lane.clock.elapsed();
+  if (failure) {
+    removePartialOutput(lane);
+    failures_.append(*failure);
+    result.failure = *failure;
+  } else {
+    result.output = lane.output;
+    result.converted = true;
+    ++converted_;
+  }
+  const int at = int(inFlight_.indexOf(&lane));
+  clearLane(lane);
+  host_.queue().removeAt(at);
+  ++finished_;
+  host_.fileFinished(result);
+  QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
 }
 
-void BatchDriver::completeFile() {
-  currentOutput_.clear();
-  host_.queue().removeAt(0);
-  progress_.fileDuration = 0;
-  QMetaObject::invokeMethod(this, &BatchDriver::ConvertNext, Qt::QueuedConnection);
-}
-
-void BatchDriver::failFile(DOSOutputs& runner) {
-  QString reason = runner.lastLine();
-  if (reason.isEmpty())
-    reason = runner.crashed() ? QStringLiteral("程序异常退出")
-                              : QStringLiteral("退出代码 %1").arg(runner.exitCode());
-  failures_.append({host_.queue().at(0), reason});
-  removePartialOutput();
-  host_.queue().removeAt(0);
-  progress_.fileDuration = 0;
-  QMetaObject::invokeMethod(this, &BatchDriver::ConvertNext, Qt::QueuedConnection);
-}
-
-void BatchDriver::removePartialOutput() {
+void BatchDriver::removePartialOutput(Lane& lane) {
   // Output names are chosen so that they never existed before the run.
-  if (!currentOutput_.isEmpty()) QFile::remove(currentOutput_);
-  currentOutput_.clear();
+  if (!lane.writing.isEmpty()) {
+    QFile::remove(lane.writing);
+    // A tool that was killed cannot remove the partial file it writes beside
+    // its output; its name starts with ".vantrel-" and the tool's process id.
+    if (lane.toolPid > 0) {
+      const QDir dir = QFileInfo(lane.writing).absoluteDir();
+      const QString id = QStringLiteral(".vantrel-%1").arg(lane.toolPid);
+      for (const QString& name : dir.entryList({id + QStringLiteral("*")},
+                                               QDir::Files | QDir::Hidden | QDir::System)) {
+        const QChar next = name.size() > id.size() ? name.at(id.size()) : QChar();
+        if (!next.isDigit()) QFile::remove(dir.filePath(name));
+      }
+    }
+  }
+  lane.writing.clear();
 }
 
-void BatchDriver::stopBatch() {
+void BatchDriver::clearLane(Lane& lane) {
+  inFlight_.removeOne(&lane);
+  reserved_.remove(lane.output);
+  lane.format = nullptr;
+  lane.runner = nullptr;
+  lane.output.clear();
+  lane.writing.clear();
+  lane.toolPid = 0;
+  lane.progress.fileDuration = 0;
+}
+
+void BatchDriver::requestStop() {
+  if (state_ == State::Idle || state_ == State::Ending) return;
   stopRequested_ = true;
   if (state_ == State::Starting) {
-    Timer1.stop();
+    timer_.stop();
     state_ = State::Running;
     endBatch();
     return;
   }
-  if (objDOS.isRunning()) objDOS.terminate();
-  if (objffmpeg.isRunning()) objffmpeg.terminate();
-  // With no run in flight, the queued ConvertNext ends the batch.
+  for (const auto& lane : lanes_)
+    for (DOSOutputs& r : lane->runners)
+      if (r.isRunning()) r.terminate();
+  // Lanes between two runs end at their queued next step.
+  QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
 }
 
 void BatchDriver::endBatch() {
   if (state_ != State::Running) return;
   state_ = State::Ending;
-  progress_.fileDuration = 0;
-  shell_.openFolder(host_.outputFolderText());
-  if (options().soundSwitch == 0 && !stopRequested_) {
+  // The folder is worth opening only when something new is in it.
+  if (converted_ > 0) shell_.openFolder(host_.outputFolderText());
+  if (options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
     shell_.playSound(AppDirs::join(AppDirs::programFolder(), QStringLiteral("sound.wav")),
                      [this] { finishEnd(); });
   } else {
@@ -214,27 +320,34 @@ void BatchDriver::endBatch() {
 void BatchDriver::finishEnd() {
   if (state_ != State::Ending) return;
   host_.setBatchLock(false);
-  host_.showProgress(-1, stopRequested_ ? QStringLiteral("已停止") : QStringLiteral("Done."));
+  caption_ = startFailed_     ? FailureReasons::text(QStringLiteral("start-failed"))
+             : stopRequested_ ? QStringLiteral("已停止")
+                              : QStringLiteral("Done.");
+  host_.showProgress(-1, caption_);
   state_ = State::Idle;
-  if (!failures_.isEmpty()) {
-    QStringList sources;
-    QString text = QStringLiteral("下列文件转换失败，已放回列表：");
-    for (const Failure& f : failures_) {
-      sources << f.source;
-      text += QStringLiteral("\n\n%1\n%2").arg(f.source, f.reason);
-    }
-    host_.queue().appendFiles(sources);
-    prompter().warning(text, QStringLiteral("Vantrel"));
-  }
+  BatchSummary summary;
+  summary.converted = converted_;
+  summary.stopped = stopRequested_ && !startFailed_;
+  summary.startFailed = startFailed_;
+  summary.failures = failures_;
+  QStringList sources;
+  for (const FileFailure& f : failures_) sources << f.source;
+  if (!sources.isEmpty()) host_.queue().appendFiles(sources);
   stopRequested_ = false;
+  host_.batchFinished(summary);
   Q_EMIT batchEnded();
 }
 
 void BatchDriver::abort() {
   if (state_ == State::Idle) return;
   state_ = State::Idle;
-  Timer1.stop();
-  for (DOSOutputs* r : {&objDOS, &objffmpeg})
-    if (r->isRunning()) r->terminateAndWait(3000);
-  removePartialOutput();
+  timer_.stop();
+  for (const auto& lane : lanes_) {
+    for (DOSOutputs& r : lane->runners)
+      if (r.isRunning()) r.terminateAndWait(3000);
+    if (lane->format) {
+      removePartialOutput(*lane);
+      clearLane(*lane);
+    }
+  }
 }

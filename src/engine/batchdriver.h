@@ -1,73 +1,92 @@
 #pragma once
 #include <QObject>
-#include <QStringList>
+#include <QSet>
+#include <QString>
 #include <QTimer>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "engine/batchhost.h"
-#include "engine/progress.h"
-#include "runner/dosoutputs.h"
 
-// Runs a batch: converts the head of the queue stage by stage, removes each
-// file when its last stage is over and ends the batch when the queue is empty.
-// Every next step is queued on the event loop, never nested in the run that
-// ended. A run that fails fails its file only: the batch goes on, and the
-// failed files come back to the list at the end.
+// Runs a batch: converts the files at the head of the queue stage by stage,
+// removes each file when its last stage is over and ends the batch when the
+// queue is empty. Every next step is queued on the event loop, never nested in
+// the run that ended. A run that fails fails its file only: the batch goes on,
+// and the failed files come back to the list at the end.
+//
+// With more than one job, that many files are converted at once, each in a
+// lane of its own (its own runners and work file); the files in flight are
+// always the first entries of the queue, in the order they were taken.
 class BatchDriver : public QObject {
   Q_OBJECT
  public:
   BatchDriver(BatchHost& host, Shell& shell, QObject* parent = nullptr);
   ~BatchDriver() override;
 
-  DOSOutputs objDOS;     // first stage
-  DOSOutputs objffmpeg;  // second stage and MP3
-  QTimer Timer1;         // the deferred start, 100 ms, single shot
-
-  // The start request: warns on an empty list, asks whether to stop while a
-  // batch runs, otherwise locks the panel and arms Timer1.
-  void imgStart_Click();
-  void Timer1_Timer();
-  void ConvertNext();
-  void objDOS_ReceiveOutputs(const QString& CommandOutputs);
-  void objDOS_CommandOver();
-  void objffmpeg_ReceiveOutputs(const QString& CommandOutputs);
-  void objffmpeg_CommandOver();
-
+  // What the start button asks: an empty list is warned about; while a batch
+  // runs the host is asked whether to stop it; otherwise the controls are
+  // locked and the first file starts shortly after (never inside the call).
+  void start();
+  // Stops the running batch without a question: the running tools end, their
+  // partial outputs are removed and the stopped files stay in the list.
+  void requestStop();
   bool isRunning() const { return state_ != State::Idle; }
-  // Ends a batch at once for leaving the program: the running tool and its
-  // children are ended and its partial output removed. No batch-end actions.
+  // Ends a batch at once for leaving the program: the running tools and their
+  // children are ended and their partial outputs removed. No batch-end actions.
   void abort();
 
-  int FileDuration() const { return progress_.fileDuration; }
-  QString BusyChar() const { return progress_.busyChar; }
-  // Files that failed in the last batch, with the tool's last line.
-  struct Failure {
-    QString source;
-    QString reason;
-  };
-  const QList<Failure>& failures() const { return failures_; }
+  // Files converted at once (at least 1); used from the next batch on.
+  void setJobs(int jobs);
+  int jobs() const { return jobs_; }
+  // Folder of the work files; AppDirs::workFolder() while empty.
+  void setWorkFolder(const QString& folder) { workFolder_ = folder; }
+  // The work file of a lane: tmp.mp4 for the first, tmp-2.mp4 for the second...
+  QString workFile(int lane) const;
+
+  // The first lane's reading of the running file: its length in seconds (0
+  // while not read) and the busy indicator.
+  int FileDuration() const;
+  QString BusyChar() const;
 
  Q_SIGNALS:
+  // After the host's batchProgress, for whoever else follows the batch.
+  void progressed(const BatchProgress& progress);
+  // After the host's batchFinished.
   void batchEnded();
 
  private:
+  struct Lane;
   enum class State { Idle, Starting, Running, Ending };
-  void startRun(DOSOutputs& runner, const ToolCommand& command, const QString& tool);
-  // A run that was stopped, or failed, ends here; true when it did.
-  bool settleFailedRun(DOSOutputs& runner);
-  void completeFile();
-  void failFile(DOSOutputs& runner);
-  void stopBatch();
+
+  void begin();
+  void fill();
+  void startFile(Lane& lane);
+  void startStage(Lane& lane);
+  void onOutput(Lane& lane, const QString& chunk);
+  void onRunOver(Lane& lane);
+  void finishFile(Lane& lane, const std::optional<FileFailure>& failure);
+  void removePartialOutput(Lane& lane);
+  void clearLane(Lane& lane);
+  void report(Lane& lane, int percent);
+  bool anyActive() const;
   void endBatch();
   void finishEnd();
-  void removePartialOutput();
   QString outputFolder();
-  BuildContext buildContext() const;
 
   BatchHost& host_;
   Shell& shell_;
+  QTimer timer_;  // the deferred start, 100 ms, single shot
+  std::vector<std::unique_ptr<Lane>> lanes_;
+  QList<Lane*> inFlight_;  // lanes with a file, in queue order
+  QSet<QString> reserved_;  // final output names of files in flight
+  int jobs_ = 1;
+  QString workFolder_;
   State state_ = State::Idle;
+  quint64 batch_ = 0;  // counts batches; a late answer to a question checks it
   bool stopRequested_ = false;
-  QString currentOutput_;  // file the running stage writes
-  QList<Failure> failures_;
-  Progress::State progress_;
+  bool startFailed_ = false;
+  int started_ = 0, finished_ = 0, converted_ = 0;
+  QList<FileFailure> failures_;
+  QString caption_;
 };

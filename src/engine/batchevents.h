@@ -20,3 +20,13 @@ struct FileFailure {
   QString reason;  // Chinese
   QString detail;  // the encoder's own last line
 };
+
+// A file whose conversion is over, converted or not (a file whose run was
+// stopped is not over: it stays in the list).
+struct FileResult {
+  QString source;
+  QString output;       // the file written; empty when none was
+  bool converted = false;
+  FileFailure failure;  // when not converted
+  qint64 milliseconds = 0;
+};

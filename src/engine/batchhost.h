@@ -1,13 +1,24 @@
 #pragma once
+#include <QList>
 #include <QString>
 #include <functional>
 
+#include "engine/batchevents.h"
 #include "engine/commandline.h"
 
 class FileQueue;
 
-// What the batch driver needs from the window that hosts it. The main window
-// implements it with its widgets; tests and benchmarks with plain values.
+// What a finished batch did.
+struct BatchSummary {
+  int converted = 0;            // files converted in this batch
+  bool stopped = false;         // the user (or a signal) stopped it
+  bool startFailed = false;     // an encoder could not be started; the batch ended there
+  QList<FileFailure> failures;  // failed files, in order; they are back at the end of the queue
+};
+
+// What the batch driver asks of its front end. The main window implements it
+// with its widgets and message boxes; the command-line program and the tests
+// with plain values and answers of their own.
 class BatchHost {
  public:
   virtual ~BatchHost() = default;
@@ -18,7 +29,19 @@ class BatchHost {
   // Disables (true) or enables the tool bar, the format and parameter boxes
   // and the feedback link.
   virtual void setBatchLock(bool locked) = 0;
+  // The progress bar (a negative value leaves it as it is) and its caption.
   virtual void showProgress(int value, const QString& caption) = 0;
+  // At each file start and at every progress change.
+  virtual void batchProgress(const BatchProgress&) {}
+  // Each file whose conversion is over, converted or failed.
+  virtual void fileFinished(const FileResult&) {}
+  // The start request found an empty list ("请先添加一个文件").
+  virtual void warnEmptyList() = 0;
+  // The start request came while a batch runs ("正在转换，要停止吗？"); true
+  // stops it. An answer given after the batch has ended acts on nothing.
+  virtual bool confirmStop() = 0;
+  // The batch is over: the caption is shown and the controls are unlocked.
+  virtual void batchFinished(const BatchSummary&) = 0;
 };
 
 // The desktop actions of a batch end.

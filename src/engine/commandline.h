@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QTime>
+#include <functional>
 
 #include "runner/toolcommand.h"
 
@@ -30,10 +31,20 @@ QString outputExtension(int position);
 // minute and second without leading zeros, the extension.
 QString outputFileName(const QString& folder, const QString& source, const QTime& time,
                        const QString& extension);
-// The same name made unique: when it exists, "(2)", "(3)", ... go before the
-// extension, so no output ever replaces an existing file.
+// The same name made unique: when it exists (or `taken` claims it for a run
+// still going), "(2)", "(3)", ... go before the extension, so no output ever
+// replaces an existing file.
 QString uniqueOutputFileName(const QString& folder, const QString& source, const QTime& time,
-                             const QString& extension);
+                             const QString& extension,
+                             const std::function<bool(const QString&)>& taken = {});
+
+// A file name may hold at most this many bytes in the file-system encoding.
+constexpr int kMaxNameBytes = 255;
+// `base` cut at a character boundary so that base + tail fits in `maxBytes`
+// bytes of the file-system encoding; unchanged when it fits. Both names above
+// are built through it: a long source name gives a shorter output name, never
+// a run that fails at the end.
+QString fitBaseName(const QString& base, const QString& tail, int maxBytes = kMaxNameBytes);
 
 // Stage one for the head of the queue. `outputFile` is used by the positions
 // that write the output straight away (2, 3, 4 and 8). Empty outside 0 to 8.

@@ -55,6 +55,7 @@ bool DOSOutputs::ExecuteCommand(const ToolCommand& command) {
   }
 
   process_ = p;
+  pid_ = p->processId();
   outputs_.clear();
   exitCode_ = 0;
   crashed_ = false;

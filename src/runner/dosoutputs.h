@@ -36,6 +36,8 @@ class DOSOutputs : public QObject {
   bool ExecuteCommand(const ToolCommand& command = {});
 
   bool isRunning() const { return process_ != nullptr; }
+  // The process id of the current or last run's tool; 0 before any run.
+  qint64 processId() const { return pid_; }
   // Ends the running tool and every process it started. CommandOver follows
   // as for any other end of the run.
   void terminate();
@@ -65,6 +67,7 @@ class DOSOutputs : public QObject {
   QProcess* process_ = nullptr;
   std::unique_ptr<QStringDecoder> decoder_;
   int exitCode_ = 0;
+  qint64 pid_ = 0;
   bool crashed_ = false;
   bool stopped_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "runner/prompter.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "ui/combo.h"
@@ -138,7 +139,7 @@ void frmMain::buildLayout() {
 // ---- conversion --------------------------------------------------------------
 
 void frmMain::Command3_Click() { imgStart_Click(); }
-void frmMain::imgStart_Click() { driver.imgStart_Click(); }
+void frmMain::imgStart_Click() { driver.start(); }
 
 PanelValues frmMain::panelValues() const {
   PanelValues v;
@@ -166,6 +167,22 @@ void frmMain::setBatchLock(bool locked) {
 void frmMain::showProgress(int value, const QString& caption) {
   if (value >= 0) pb->setValue(value);
   lblPB->setText(caption);
+}
+
+void frmMain::warnEmptyList() {
+  prompter().warning(QStringLiteral("请先添加一个文件"), QStringLiteral("添加"));
+}
+
+bool frmMain::confirmStop() {
+  return prompter().question(QStringLiteral("正在转换，要停止吗？"), QStringLiteral("Vantrel"));
+}
+
+void frmMain::batchFinished(const BatchSummary& summary) {
+  if (summary.failures.isEmpty()) return;
+  QString text = QStringLiteral("下列文件转换失败，已放回列表：");
+  for (const FileFailure& f : summary.failures)
+    text += QStringLiteral("\n\n%1\n%2\n%3").arg(f.source, f.reason, f.detail);
+  prompter().warning(text, QStringLiteral("Vantrel"));
 }
 
 void frmMain::openFolder(const QString& folder) { shell_->openFolder(folder); }

@@ -70,9 +70,7 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   QLabel* lblPB = nullptr;
   QProgressBar* pb = nullptr;
 
-  BatchDriver driver;  // owns objDOS, objffmpeg and Timer1
-  DOSOutputs& objDOS() { return driver.objDOS; }
-  DOSOutputs& objffmpeg() { return driver.objffmpeg; }
+  BatchDriver driver;  // owns the runners and the deferred start
 
   DialogBackend& dialogs() const { return *dialogs_; }
   DesktopShell& shell() const { return *shell_; }
@@ -128,6 +126,9 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void setOutputFolderText(const QString& text) override;
   void setBatchLock(bool locked) override;
   void showProgress(int value, const QString& caption) override;
+  void warnEmptyList() override;
+  bool confirmStop() override;
+  void batchFinished(const BatchSummary& summary) override;
 
   // ---- Shell (handed on to the desktop services) -----------------------------
   void openFolder(const QString& folder) override;

@@ -99,8 +99,7 @@ class TestFormats : public QObject {
     w.cmbOF_Click();
     w.AppendFile(clip_);
     QStringList captions;
-    for (DOSOutputs* r : {&w.driver.objDOS, &w.driver.objffmpeg})
-      connect(r, &DOSOutputs::ReceiveOutputs, [&] { captions << w.lblPB->text(); });
+    connect(&w.driver, &BatchDriver::progressed, [&] { captions << w.lblPB->text(); });
     QSignalSpy ended(&w.driver, &BatchDriver::batchEnded);
     w.Command3->click();
     QVERIFY(ended.wait(120000));

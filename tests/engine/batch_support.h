@@ -1,105 +1,82 @@
 #pragma once
-// A program folder with fake encoders, and a main window wired to recording
-// stand-ins, for driving batches without a desktop.
-#include <QComboBox>
-#include <QLineEdit>
+// A program folder with fake encoders and a batch driver on a host that
+// records everything it is told and answers its questions from the test.
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
+#include <functional>
 
+#include "engine/batchdriver.h"
 #include "fakes_support.h"
-#include "settings/core/appdirs.h"
-#include "settings/core/options.h"
-#include "ui/desktop.h"
-#include "ui/dialogbackend.h"
-#include "ui/frmmain.h"
+#include "filelist/filequeue.h"
 
-class RecordingShell : public DesktopShell {
+class RecordingShell : public Shell {
  public:
   void openFolder(const QString& folder) override { opened << folder; }
-  void openUrl(const QUrl& url) override { urls << url; }
   void playSound(const QString& file, std::function<void()> done) override {
     sounds << file;
     done();
   }
   QStringList opened, sounds;
-  QList<QUrl> urls;
 };
 
-class NoDialogs : public DialogBackend {
+class FakeHost : public BatchHost {
  public:
-  std::optional<QString> openFile(QWidget*, const QString&, const QString&, const QString&,
-                                  const QString&) override {
-    return std::nullopt;
+  FileQueue files;
+  PanelValues panel{8, "600", "25", QStringLiteral("原始大小"), "44100", "128", 1};
+  QString folder;
+  bool locked = false;
+  int lockChanges = 0;
+  QString caption;
+  QList<int> values;
+  QList<BatchProgress> progress;
+  QList<FileResult> results;
+  QList<BatchSummary> summaries;
+  int emptyWarnings = 0, stopQuestions = 0;
+  bool stopAnswer = false;
+  std::function<void()> onQuestion;
+  std::function<void(const BatchProgress&)> onProgress;
+
+  FileQueue& queue() override { return files; }
+  PanelValues panelValues() const override { return panel; }
+  QString outputFolderText() const override { return folder; }
+  void setOutputFolderText(const QString& t) override { folder = t; }
+  void setBatchLock(bool l) override {
+    locked = l;
+    ++lockChanges;
   }
-  std::optional<QString> existingFolder(QWidget*, const QString&, const QString&) override {
-    return std::nullopt;
+  void showProgress(int value, const QString& c) override {
+    if (value >= 0) values << value;
+    caption = c;
   }
+  void batchProgress(const BatchProgress& p) override {
+    progress << p;
+    if (onProgress) onProgress(p);
+  }
+  void fileFinished(const FileResult& r) override { results << r; }
+  void warnEmptyList() override { ++emptyWarnings; }
+  bool confirmStop() override {
+    ++stopQuestions;
+    if (onQuestion) onQuestion();
+    return stopAnswer;
+  }
+  void batchFinished(const BatchSummary& s) override { summaries << s; }
 };
 
-// The fake encoder: logs its call, finds its input and output like the real
-// ones, and behaves by the source's name: "bad" fails after writing part of its
-// output, "slow" keeps running, anything else converts.
-inline const char* kFakeTool = R"SH(
-log="$(dirname "$0")/../calls.log"
-in=""; out=""; prev=""; last=""
-for a in "$@"; do
-  [ "$prev" = "-i" ] && in="$a"
-  [ "$prev" = "-o" ] && out="$a"
-  prev="$a"; last="$a"
-done
-[ -z "$out" ] && out="$last"
-[ -z "$in" ] && in="$1"
-[ -e "$out" ] && echo "STALE $out" >> "$log"
-echo "$(basename "$0")|$in|$out" >> "$log"
-body="$in"
-[ -f "$in" ] && body="$(cat "$in")"
-case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$out"; sleep 30;; esac
-case "$body" in *bad*) echo partial > "$out"; echo "Error: not a media file"; exit 1;; esac
-echo "Duration: 00:00:02.00, start: 0"
-echo "Pos: 1.0s 25f (50%)  time=1.00 bitrate"
-echo "$body" > "$out"
-echo "(100%)"
-)SH";
-
-struct BatchRig {
-  QTemporaryDir root;
-  QString app, out, cache;
+struct EngineRig : FakeProgramFolder {
   RecordingPrompter boxes;
   RecordingShell shell;
-  NoDialogs dialogs;
-  std::unique_ptr<frmMain> w;
+  FakeHost host;
+  BatchDriver driver{host, shell};
 
-  BatchRig() {
-    app = root.filePath("app");
-    out = root.filePath("out");
-    cache = root.filePath("cache");
-    qputenv("XDG_CACHE_HOME", cache.toUtf8());
-    QDir().mkpath(app + "/data");
-    for (const char* tool : {"conv", "coder", "coder2"}) writeScript(app + "/data/" + tool, kFakeTool);
-    AppDirs::setProgramFolder(app);
-    options() = OptionValues{};
-    w = std::make_unique<frmMain>(frmMain::Services{&dialogs, &shell});
-    w->txtPath->setText(out);
-  }
-  ~BatchRig() { AppDirs::setProgramFolder(QString()); }
+  EngineRig() { host.folder = out; }
+  ~EngineRig() { driver.abort(); }
 
-  QString source(const QString& name) {
-    QFile f(root.filePath(name));
-    f.open(QIODevice::WriteOnly);
-    f.write(name.toUtf8());
-    return f.fileName();
-  }
-  QStringList calls() const {
-    QFile f(app + "/calls.log");
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-  }
+  void add(const QStringList& paths) { host.files.appendFiles(paths); }
   bool runBatch(int timeoutMs = 20000) {
-    QSignalSpy ended(&w->driver, &BatchDriver::batchEnded);
-    w->Command3->click();
+    QSignalSpy ended(&driver, &BatchDriver::batchEnded);
+    driver.start();
     return ended.wait(timeoutMs);
   }
-  QStringList outputs() const { return QDir(out).entryList(QDir::Files, QDir::Name); }
+  const BatchSummary& summary() const { return host.summaries.last(); }
 };

@@ -1,84 +1,85 @@
-// The batch driver in the real window, with fake encoders written by the test.
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
+// The batch driver on a recording host, with fake encoders written by the test.
 #include <QRegularExpression>
-#include <QToolButton>
-#include <QTreeView>
+#include "settings/core/formats.h"
 
 #include "batch_support.h"
+#include "engine/failurereasons.h"
 
 class TestBatch : public QObject {
   Q_OBJECT
  private Q_SLOTS:
   void emptyListWarns();
-  void lockCoversExactlyTheDocumentedControls();
+  void lockHoldsForTheWholeBatch();
   void threeMp3FilesRunToTheEnd();
   void soundSwitchOffIsSilent();
   void failedFileGoesOnAndComesBack();
+  void failureReasons_data();
+  void failureReasons();
+  void killedToolLeavesNoPartialFile();
   void stopAsksAndStops();
   void stopDeclinedChangesNothing();
+  void lateAnswerActsOnNothing();
   void startFailureEndsTheBatch();
+  void folderOpensOnlyWhenSomethingConverted();
   void outputFolderIsMadeAndShown();
   void twoStageRunsBothStagesOnFreshWork();
   void stageOneFailureSkipsStageTwo();
   void singleStageCompletesAfterStageOne();
   void outputsNeverReplaceFiles();
   void filesAddedDuringABatchAreConverted();
+  void longSourceNamesConvert_data();
+  void longSourceNamesConvert();
+  void twoJobsRunTogetherOnTheirOwnWorkFiles();
+  void twoJobsStopTogether();
 };
 
 void TestBatch::emptyListWarns() {
-  BatchRig rig;
-  rig.w->Command3->click();
-  QCOMPARE(rig.boxes.messages, QStringList{"warning:添加:请先添加一个文件"});
-  QVERIFY(!rig.w->driver.Timer1.isActive());
-  QVERIFY(!rig.w->driver.isRunning());
-  QVERIFY(rig.w->cmbOF->isEnabled());
-  QVERIFY(rig.w->CmdToolsBar[0]->isEnabled());
+  EngineRig rig;
+  rig.driver.start();
+  QCOMPARE(rig.host.emptyWarnings, 1);
+  QVERIFY(rig.boxes.messages.isEmpty());
+  QVERIFY(!rig.driver.isRunning());
+  QCOMPARE(rig.host.lockChanges, 0);
 }
 
-void TestBatch::lockCoversExactlyTheDocumentedControls() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
-  rig.w->AppendFile(rig.source("slow.wav"));
-  rig.w->Command3->click();
-  QVERIFY(rig.w->driver.Timer1.isActive());
-  QVERIFY(rig.calls().isEmpty());  // nothing starts inside the click
-  auto& w = *rig.w;
-  for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.CmdToolsBar[i]->isEnabled());
-  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
-    QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
-  for (QWidget* c : std::initializer_list<QWidget*>{w.Command3, w.txtPath, w.cmdBrowse, w.LV})
-    QVERIFY(c->isEnabled());
-  rig.boxes.answer = true;
-  QSignalSpy ended(&w.driver, &BatchDriver::batchEnded);
-  QTRY_VERIFY(w.driver.objffmpeg.isRunning());
-  w.Command3->click();
+void TestBatch::lockHoldsForTheWholeBatch() {
+  EngineRig rig;
+  rig.add({rig.source("a.wav")});
+  rig.driver.start();
+  QVERIFY(rig.host.locked);
+  QVERIFY(rig.driver.isRunning());
+  QVERIFY(rig.calls().isEmpty());  // nothing starts inside the request
+  QSignalSpy ended(&rig.driver, &BatchDriver::batchEnded);
   QVERIFY(ended.wait(10000));
-  for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.CmdToolsBar[i]->isEnabled());
-  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
-    QVERIFY(c->isEnabled());
+  QVERIFY(!rig.host.locked);
+  QCOMPARE(rig.host.lockChanges, 2);
+  QCOMPARE(rig.host.summaries.size(), 1);
 }
 
 void TestBatch::threeMp3FilesRunToTheEnd() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  EngineRig rig;
   const QStringList sources = {rig.source("one.a.wav"), rig.source("two.wav"), rig.source("three.wav")};
-  for (const QString& s : sources) rig.w->AppendFile(s);
+  rig.add(sources);
   QList<int> counts;
-  QList<QString> heads;
-  connect(&rig.w->lstFile, &FileQueue::countChanged, [&](int n) { counts << n; });
-  connect(&rig.w->driver.objffmpeg, &DOSOutputs::ReceiveOutputs, [&] {
-    if (heads.isEmpty() || heads.last() != rig.w->lstFile.at(0)) heads << rig.w->lstFile.at(0);
-  });
+  connect(&rig.host.files, &FileQueue::countChanged, [&](int n) { counts << n; });
   QVERIFY(rig.runBatch());
   QCOMPARE(counts, (QList<int>{2, 1, 0}));
+  // Structured progress: each file by its number of three, one stage of one.
+  QStringList heads;
+  for (const BatchProgress& p : rig.host.progress) {
+    QCOMPARE(p.fileCount, 3);
+    QCOMPARE(p.source, sources[p.fileIndex - 1]);
+    QCOMPARE(p.stage, 1);
+    QCOMPARE(p.stageCount, 1);
+    if (heads.isEmpty() || heads.last() != p.source) heads << p.source;
+  }
   QCOMPARE(heads, sources);
-  QCOMPARE(rig.w->lstFile.count(), 0);
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("Done."));
+  QVERIFY(std::any_of(rig.host.progress.begin(), rig.host.progress.end(),
+                      [](const BatchProgress& p) { return p.percent == 50 && p.caption.startsWith("创建中"); }));
+  QCOMPARE(rig.host.caption, QStringLiteral("Done."));
   QCOMPARE(rig.shell.opened, QStringList{rig.out + "/"});
   QCOMPARE(rig.shell.sounds, QStringList{rig.app + "/sound.wav"});
-  QCOMPARE(rig.w->txtPath->text(), rig.out + "/");
+  QCOMPARE(rig.host.folder, rig.out + "/");
   QVERIFY(rig.boxes.messages.isEmpty());
   const QStringList calls = rig.calls();
   QCOMPARE(calls.size(), 3);
@@ -87,139 +88,244 @@ void TestBatch::threeMp3FilesRunToTheEnd() {
   QCOMPARE(outs.size(), 3);
   static const QRegularExpression name("^(one|two|three)-\\d{1,6}\\.mp3$");
   for (const QString& o : outs) QVERIFY2(name.match(o).hasMatch(), qPrintable(o));
-  QCOMPARE(rig.w->driver.FileDuration(), 0);
+  QCOMPARE(rig.driver.FileDuration(), 0);
+  QCOMPARE(rig.summary().converted, 3);
+  QVERIFY(!rig.summary().stopped && !rig.summary().startFailed && rig.summary().failures.isEmpty());
+  QCOMPARE(rig.host.results.size(), 3);
+  for (const FileResult& r : rig.host.results) {
+    QVERIFY(r.converted);
+    QVERIFY(QFileInfo::exists(r.output));
+  }
 }
 
 void TestBatch::soundSwitchOffIsSilent() {
-  BatchRig rig;
+  EngineRig rig;
   options().soundSwitch = 1;
-  rig.w->cmbOF->setCurrentIndex(8);
-  rig.w->AppendFile(rig.source("a.wav"));
+  rig.add({rig.source("a.wav")});
   QVERIFY(rig.runBatch());
   QVERIFY(rig.shell.sounds.isEmpty());
   QCOMPARE(rig.shell.opened.size(), 1);
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("Done."));
+  QCOMPARE(rig.host.caption, QStringLiteral("Done."));
 }
 
 void TestBatch::failedFileGoesOnAndComesBack() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  EngineRig rig;
   const QString bad = rig.source("bad.wav");
   const QString good = rig.source("good.wav");
-  rig.w->AppendFile(bad);
-  rig.w->AppendFile(good);
+  rig.add({bad, good});
   QVERIFY(rig.runBatch());
   // The good file converted; the bad one left nothing behind and is queued again.
   const QStringList outs = rig.outputs();
   QCOMPARE(outs.size(), 1);
   QVERIFY(outs[0].startsWith("good-"));
-  QCOMPARE(rig.w->lstFile.paths(), QStringList{bad});
-  QCOMPARE(rig.boxes.messages.size(), 1);
-  QVERIFY(rig.boxes.messages[0].startsWith("warning:Vantrel:"));
-  QVERIFY(rig.boxes.messages[0].contains(bad));
-  QVERIFY(rig.boxes.messages[0].contains("Error: not a media file"));
-  QCOMPARE(rig.w->driver.failures().size(), 1);
-  QVERIFY(rig.w->cmbOF->isEnabled());
-  QVERIFY(rig.w->picText->isHidden());  // the hint never stands over rows
-  // A retry is one click.
-  rig.boxes.messages.clear();
+  QCOMPARE(rig.host.files.paths(), QStringList{bad});
+  QVERIFY(rig.boxes.messages.isEmpty());  // the host tells the user, not the driver
+  QCOMPARE(rig.summary().failures.size(), 1);
+  QCOMPARE(rig.summary().failures[0].source, bad);
+  QCOMPARE(rig.summary().converted, 1);
+  QVERIFY(!rig.host.locked);
+  QCOMPARE(rig.host.results.size(), 2);
+  QVERIFY(!rig.host.results[0].converted && rig.host.results[0].output.isEmpty());
+  // A retry is one request.
   QVERIFY(rig.runBatch());
-  QCOMPARE(rig.w->lstFile.paths(), QStringList{bad});
+  QCOMPARE(rig.host.files.paths(), QStringList{bad});
+  QVERIFY(rig.shell.opened.size() == 1);  // nothing new the second time
+}
+
+void TestBatch::failureReasons_data() {
+  QTest::addColumn<QByteArray>("body");
+  QTest::addColumn<int>("position");
+  QTest::addColumn<QString>("code");
+  QTest::addColumn<QString>("reason");
+  QTest::addColumn<QString>("detail");
+  QTest::newRow("not media") << QByteArray("reason:not-media") << 8 << "not-media"
+                             << QStringLiteral("不是可识别的媒体文件") << "coder: error: the not-media happened";
+  QTest::newRow("disk full in stage two") << QByteArray("reason:disk-full") << 7 << "disk-full"
+                                          << QStringLiteral("磁盘空间不足") << "conv: error: the disk-full happened";
+  QTest::newRow("single stage conv") << QByteArray("reason:needs-video") << 2 << "needs-video"
+                                     << QStringLiteral("该格式需要视频，但源文件没有视频")
+                                     << "conv: error: the needs-video happened";
+  QTest::newRow("unknown code") << QByteArray("reason:brand-new") << 8 << "brand-new"
+                                << QStringLiteral("编码失败") << "coder: error: the brand-new happened";
+  QTest::newRow("no reason line") << QByteArray("bad") << 8 << "crashed"
+                                  << QStringLiteral("编码程序异常结束") << "coder exited with status 1 without saying why";
+  QTest::newRow("killed") << QByteArray("crash") << 4 << "crashed" << QStringLiteral("编码程序异常结束")
+                          << "conv ended abnormally (killed by a signal)";
+}
+
+void TestBatch::failureReasons() {
+  QFETCH(QByteArray, body);
+  QFETCH(int, position);
+  QFETCH(QString, code);
+  QFETCH(QString, reason);
+  QFETCH(QString, detail);
+  EngineRig rig;
+  rig.host.panel.format = position;
+  const QString src = rig.source("clip.avi", body);
+  rig.add({src});
+  QVERIFY(rig.runBatch());
+  QCOMPARE(rig.summary().failures.size(), 1);
+  const FileFailure f = rig.summary().failures[0];
+  QCOMPARE(f.source, src);
+  QCOMPARE(f.code, code);
+  QCOMPARE(f.reason, reason);
+  QCOMPARE(f.detail, detail);
+  QCOMPARE(rig.host.results.value(0).failure.code, code);
+  QVERIFY2(rig.outputs().isEmpty(), qPrintable(rig.outputs().join(',')));
+  QVERIFY(rig.shell.opened.isEmpty());
+  QCOMPARE(rig.host.caption, QStringLiteral("Done."));
+}
+
+void TestBatch::killedToolLeavesNoPartialFile() {
+  // Killed in stage two, beside a file of another run that must stay.
+  EngineRig rig;
+  QDir().mkpath(rig.out);
+  QFile other(rig.out + "/.vantrel-1.part");
+  QVERIFY(other.open(QIODevice::WriteOnly));
+  other.close();
+  rig.host.panel.format = 0;
+  QFile::remove(rig.app + "/data/coder");
+  writeScript(rig.app + "/data/coder",
+              "for a in \"$@\"; do out=\"$a\"; done\necho partial > \"$out\"\n"
+              "echo partial > \"$(dirname \"$out\")/.vantrel-$$.part\"\necho 'time=0.1 bitrate'\nkill -9 $$\n");
+  rig.add({rig.source("a.avi")});
+  QVERIFY(rig.runBatch());
+  QCOMPARE(rig.summary().failures.value(0).code, QStringLiteral("crashed"));
+  QCOMPARE(rig.outputs(), QStringList{".vantrel-1.part"});
 }
 
 void TestBatch::stopAsksAndStops() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  EngineRig rig;
   const QString slow = rig.source("slow.wav");
-  rig.w->AppendFile(slow);
-  rig.w->AppendFile(rig.source("next.wav"));
-  rig.boxes.answer = true;
-  QSignalSpy ended(&rig.w->driver, &BatchDriver::batchEnded);
-  rig.w->Command3->click();
-  QTRY_VERIFY(rig.w->driver.objffmpeg.isRunning());
+  rig.add({slow, rig.source("next.wav")});
+  rig.host.stopAnswer = true;
+  QSignalSpy ended(&rig.driver, &BatchDriver::batchEnded);
+  rig.driver.start();
   QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
-  QTRY_COMPARE(rig.w->driver.FileDuration(), 3600);
+  QTRY_COMPARE(rig.driver.FileDuration(), 3600);
   QElapsedTimer t;
   t.start();
-  rig.w->Command3->click();
+  rig.driver.start();
   QVERIFY(ended.wait(10000));
   QVERIFY(t.elapsed() < 5000);
-  QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止吗？"});
-  QCOMPARE(rig.w->lstFile.count(), 2);
-  QCOMPARE(rig.w->lstFile.at(0), slow);
+  QCOMPARE(rig.host.stopQuestions, 1);
+  QCOMPARE(rig.host.files.count(), 2);
+  QCOMPARE(rig.host.files.at(0), slow);
   QVERIFY(rig.outputs().isEmpty());
   QVERIFY(rig.shell.sounds.isEmpty());
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("已停止"));
-  QVERIFY(rig.w->cmbOF->isEnabled());
+  QVERIFY(rig.shell.opened.isEmpty());
+  QCOMPARE(rig.host.caption, QStringLiteral("已停止"));
+  QVERIFY(!rig.host.locked);
   QCOMPARE(rig.calls().size(), 1);
+  QVERIFY(rig.summary().stopped);
+  QVERIFY(rig.host.results.isEmpty());  // a stopped file is not over
   // The stopped file's length does not carry over to the next batch.
-  QCOMPARE(rig.w->driver.FileDuration(), 0);
+  QCOMPARE(rig.driver.FileDuration(), 0);
 }
 
 void TestBatch::stopDeclinedChangesNothing() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
-  rig.w->AppendFile(rig.source("slow.wav"));
-  rig.boxes.answer = false;
-  rig.w->Command3->click();
-  QTRY_VERIFY(rig.w->driver.objffmpeg.isRunning());
-  rig.w->Command3->click();
-  rig.w->Command3->click();
+  EngineRig rig;
+  rig.add({rig.source("slow.wav")});
+  rig.driver.start();
+  QTRY_VERIFY(!rig.calls().isEmpty());
+  rig.driver.start();
+  rig.driver.start();
   QTest::qWait(300);
-  QVERIFY(rig.w->driver.objffmpeg.isRunning());
+  QCOMPARE(rig.host.stopQuestions, 2);
+  QVERIFY(rig.driver.isRunning());
   QCOMPARE(rig.calls().size(), 1);  // no second batch
-  QVERIFY(!rig.w->cmbOF->isEnabled());
-  rig.w->driver.abort();
+  QVERIFY(rig.host.locked);
+  QVERIFY(rig.host.summaries.isEmpty());
+}
+
+void TestBatch::lateAnswerActsOnNothing() {
+  // The batch ends while the question stands; "yes" then stops nothing,
+  // starts nothing and leaves the controls as they are.
+  EngineRig rig;
+  rig.add({rig.source("a.wav")});
+  rig.host.stopAnswer = true;
+  rig.host.onQuestion = [&] { QTRY_VERIFY(!rig.driver.isRunning()); };
+  bool asked = false;
+  rig.host.onProgress = [&](const BatchProgress&) {
+    if (asked) return;
+    asked = true;
+    QMetaObject::invokeMethod(&rig.driver, [&] { rig.driver.start(); }, Qt::QueuedConnection);
+  };
+  QVERIFY(rig.runBatch());
+  QTRY_COMPARE(rig.host.stopQuestions, 1);
+  QTest::qWait(300);
+  QVERIFY(!rig.driver.isRunning());
+  QCOMPARE(rig.host.summaries.size(), 1);
+  QVERIFY(!rig.host.summaries[0].stopped);
+  QCOMPARE(rig.host.caption, QStringLiteral("Done."));
+  QVERIFY(!rig.host.locked);
+  QCOMPARE(rig.host.lockChanges, 2);
+  QCOMPARE(rig.calls().size(), 1);
 }
 
 void TestBatch::startFailureEndsTheBatch() {
-  BatchRig rig;
+  EngineRig rig;
   QFile::remove(rig.app + "/data/coder");
-  rig.w->cmbOF->setCurrentIndex(8);
   const QString a = rig.source("a.wav");
-  rig.w->AppendFile(a);
+  rig.add({a});
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
-  QCOMPARE(rig.w->lstFile.paths(), QStringList{a});
-  QVERIFY(rig.w->cmbOF->isEnabled());
+  QCOMPARE(rig.host.files.paths(), QStringList{a});
+  QVERIFY(!rig.host.locked);
   QVERIFY(rig.shell.sounds.isEmpty());
+  QVERIFY(rig.shell.opened.isEmpty());
+  // The caption says what failed; nobody stopped anything.
+  QCOMPARE(rig.host.caption, QStringLiteral("无法启动编码程序"));
+  QVERIFY(rig.summary().startFailed);
+  QVERIFY(!rig.summary().stopped);
   // No format chosen: no command line at all.
   rig.boxes.messages.clear();
-  rig.w->cmbOF->setCurrentIndex(-1);
+  rig.host.panel.format = -1;
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.boxes.messages, QStringList{"critical:Command Line empty"});
-  QCOMPARE(rig.w->lstFile.count(), 1);
+  QCOMPARE(rig.host.files.count(), 1);
+  QVERIFY(rig.summary().startFailed);
+}
+
+void TestBatch::folderOpensOnlyWhenSomethingConverted() {
+  EngineRig rig;
+  rig.add({rig.source("bad.wav")});
+  QVERIFY(rig.runBatch());
+  QVERIFY(rig.shell.opened.isEmpty());  // all failed
+  rig.add({rig.source("fine.wav")});
+  QVERIFY(rig.runBatch());  // bad fails again, fine converts
+  QCOMPARE(rig.shell.opened, QStringList{rig.out + "/"});
 }
 
 void TestBatch::outputFolderIsMadeAndShown() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  EngineRig rig;
   const QString deep = rig.root.filePath("x/y/z");
-  rig.w->txtPath->setText(deep);
-  rig.w->AppendFile(rig.source("a.wav"));
+  rig.host.folder = deep;
+  rig.add({rig.source("a.wav")});
   QVERIFY(rig.runBatch());
-  QCOMPARE(rig.w->txtPath->text(), deep + "/");
+  QCOMPARE(rig.host.folder, deep + "/");
   QCOMPARE(QDir(deep).entryList(QDir::Files).size(), 1);
   // An empty box means the default output folder, shown in the box.
-  rig.w->txtPath->clear();
-  rig.w->AppendFile(rig.source("b.wav"));
+  rig.host.folder.clear();
+  rig.add({rig.source("b.wav")});
   QVERIFY(rig.runBatch());
-  QCOMPARE(rig.w->txtPath->text(), rig.app + "/output/");
+  QCOMPARE(rig.host.folder, rig.app + "/output/");
   QCOMPARE(QDir(rig.app + "/output").entryList(QDir::Files).size(), 1);
 }
 
 void TestBatch::twoStageRunsBothStagesOnFreshWork() {
-  BatchRig rig;
+  EngineRig rig;
   const QString work = AppDirs::join(AppDirs::workFolder(), "tmp.mp4");
+  QCOMPARE(rig.driver.workFile(0), work);
   QVERIFY(work.startsWith(rig.cache));
   QCOMPARE(QFileInfo(AppDirs::workFolder()).permissions() & 0x0077, QFile::Permissions());
   QFile stale(work);
   stale.open(QIODevice::WriteOnly);
   stale.write("bad leftover of an earlier file");
   stale.close();
-  rig.w->cmbOF->setCurrentIndex(7);
+  rig.host.panel.format = 7;
   const QString a = rig.source("a.mkv");
-  rig.w->AppendFile(a);
+  rig.add({a});
   QVERIFY(rig.runBatch());
   const QStringList calls = rig.calls();
   QCOMPARE(calls.size(), 2);
@@ -228,14 +334,19 @@ void TestBatch::twoStageRunsBothStagesOnFreshWork() {
   QVERIFY(calls[1].endsWith(".3gp"));
   QCOMPARE(rig.outputs().size(), 1);
   QVERIFY(rig.boxes.messages.isEmpty());
+  QList<int> stages;
+  for (const BatchProgress& p : rig.host.progress) {
+    QCOMPARE(p.stageCount, 2);
+    if (stages.isEmpty() || stages.last() != p.stage) stages << p.stage;
+  }
+  QCOMPARE(stages, (QList<int>{1, 2}));
 }
 
 void TestBatch::stageOneFailureSkipsStageTwo() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(0);
+  EngineRig rig;
+  rig.host.panel.format = 0;
   const QString bad = rig.source("bad.avi");
-  rig.w->AppendFile(bad);
-  rig.w->AppendFile(rig.source("fine.avi"));
+  rig.add({bad, rig.source("fine.avi")});
   QVERIFY(rig.runBatch());
   const QStringList calls = rig.calls();
   QCOMPARE(calls.size(), 3);  // conv (fails), conv, coder
@@ -245,14 +356,16 @@ void TestBatch::stageOneFailureSkipsStageTwo() {
   const QStringList outs = rig.outputs();
   QCOMPARE(outs.size(), 1);
   QVERIFY(outs[0].startsWith("fine-") && outs[0].endsWith(".rmvb"));
-  QCOMPARE(rig.w->lstFile.paths(), QStringList{bad});
+  QCOMPARE(rig.host.files.paths(), QStringList{bad});
+  QVERIFY(!QFileInfo::exists(rig.driver.workFile(0)) ||
+          QFileInfo(rig.driver.workFile(0)).size() > 0);  // never a failed run's half work
 }
 
 void TestBatch::singleStageCompletesAfterStageOne() {
-  BatchRig rig;
+  EngineRig rig;
   for (int pos : {2, 3, 4}) {
-    rig.w->cmbOF->setCurrentIndex(pos);
-    rig.w->AppendFile(rig.source(QStringLiteral("p%1.avi").arg(pos)));
+    rig.host.panel.format = pos;
+    rig.add({rig.source(QStringLiteral("p%1.avi").arg(pos))});
     QVERIFY(rig.runBatch());
   }
   QCOMPARE(rig.calls().size(), 3);
@@ -265,11 +378,10 @@ void TestBatch::singleStageCompletesAfterStageOne() {
 
 void TestBatch::outputsNeverReplaceFiles() {
   // Four sources with one base name in one second: four outputs.
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  EngineRig rig;
   for (const QString d : {"d1", "d2", "d3", "d4"}) {
     QDir().mkpath(rig.root.filePath(d));
-    rig.w->AppendFile(rig.source(d + "/same.wav"));
+    rig.add({rig.source(d + "/same.wav", (d + "/same.wav").toUtf8())});
   }
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.outputs().size(), 4);
@@ -284,22 +396,118 @@ void TestBatch::outputsNeverReplaceFiles() {
 }
 
 void TestBatch::filesAddedDuringABatchAreConverted() {
-  BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
-  rig.w->AppendFile(rig.source("first.wav"));
+  EngineRig rig;
+  rig.add({rig.source("first.wav")});
   const QString late = rig.source("late.wav");
   bool added = false;
-  connect(&rig.w->driver.objffmpeg, &DOSOutputs::ReceiveOutputs, [&] {
-    if (!added) {
-      added = true;
-      rig.w->AppendFile(late);
-    }
-  });
+  rig.host.onProgress = [&](const BatchProgress& p) {
+    if (added || p.percent < 0) return;
+    added = true;
+    rig.host.files.AppendFile(late);
+  };
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.calls().size(), 2);
   QVERIFY(rig.calls()[1].startsWith("coder|" + late));
-  QCOMPARE(rig.w->lstFile.count(), 0);
+  QCOMPARE(rig.host.files.count(), 0);
 }
 
-QTEST_MAIN(TestBatch)
+void TestBatch::longSourceNamesConvert_data() {
+  QTest::addColumn<QString>("base");
+  QTest::addColumn<int>("position");
+  QTest::newRow("246 ASCII to mp3") << QString(246, 'a') << 8;
+  QTest::newRow("82 CJK to rmvb") << QString(82, QChar(0x7247)) << 0;
+  QTest::newRow("81 CJK and an emoji to mpg") << QString(81, QChar(0x7247)) + QString::fromUcs4(U"\U0001F600") << 2;
+}
+
+void TestBatch::longSourceNamesConvert() {
+  QFETCH(QString, base);
+  QFETCH(int, position);
+  EngineRig rig;
+  rig.host.panel.format = position;
+  const QString ext = QString::fromLatin1(Formats::format(position)->extension);
+  // The source name itself fits (255 bytes with ".mkv" at most).
+  const QString src = rig.source(base + ".mkv", "clip");
+  QVERIFY(QFileInfo::exists(src));
+  // A second source of the same name, converted in the same second, gets "(2)".
+  QDir().mkpath(rig.root.filePath("twin"));
+  rig.add({src, rig.source("twin/" + base + ".mkv", "clip")});
+  QVERIFY(rig.runBatch());
+  QVERIFY2(rig.summary().failures.isEmpty(), qPrintable(rig.summary().failures.value(0).detail));
+  QStringList outs = rig.outputs();
+  QCOMPARE(outs.size(), 2);
+  static const QRegularExpression tail("-\\d{1,6}(\\(2\\))?\\.[a-z0-9]+$");
+  int copies = 0;
+  for (const QString& o : outs) {
+    QVERIFY2(QFile::encodeName(o).size() <= 255, qPrintable(o));
+    QVERIFY2(QFile::encodeName(o).size() >= 250, qPrintable(o));  // only as short as it must be
+    QVERIFY(o.endsWith(ext));
+    const auto m = tail.match(o);
+    QVERIFY2(m.hasMatch(), qPrintable(o));
+    if (!m.captured(1).isEmpty()) ++copies;
+    QVERIFY(base.startsWith(o.left(m.capturedStart())));  // whole characters only
+    QVERIFY(!o.left(m.capturedStart()).isEmpty());
+  }
+  // Both were made in one second or in two: either way two names.
+  QVERIFY(copies <= 1);
+}
+
+void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
+  EngineRig rig;
+  rig.driver.setJobs(2);
+  rig.host.panel.format = 7;
+  // A pause in stage one lets both lanes be busy at once.
+  writeScript(rig.app + "/data/conv",
+              QString::fromUtf8("echo \"start $$\" >> \"$(dirname \"$0\")/../lanes.log\"\nsleep 0.5\n") + kFakeTool);
+  QStringList sources;
+  for (const QString n : {"a", "b", "c", "d"}) {
+    QDir().mkpath(rig.root.filePath(n));
+    sources << rig.source(n + "/same.avi", (n + "/same.avi").toUtf8());
+  }
+  rig.add(sources);
+  QElapsedTimer t;
+  t.start();
+  QVERIFY(rig.runBatch());
+  QVERIFY2(t.elapsed() < 1900, qPrintable(QString::number(t.elapsed())));  // four pauses in two pairs
+  QVERIFY(rig.summary().failures.isEmpty());
+  QCOMPARE(rig.summary().converted, 4);
+  QSet<QString> works;
+  for (const QString& c : rig.calls())
+    if (c.startsWith("conv|")) works << c.section('|', 2);
+  QCOMPARE(works, (QSet<QString>{rig.driver.workFile(0), rig.driver.workFile(1)}));
+  QVERIFY(rig.driver.workFile(1).endsWith("tmp-2.mp4"));
+  // Every output holds its own source's work, under a name of its own.
+  QStringList bodies;
+  for (const QString& o : rig.outputs()) {
+    QVERIFY(o.startsWith("same-") && o.endsWith(".3gp"));
+    QFile f(rig.out + "/" + o);
+    f.open(QIODevice::ReadOnly);
+    bodies << QString::fromUtf8(f.readAll()).trimmed();
+  }
+  bodies.sort();
+  QCOMPARE(bodies, (QStringList{"a/same.avi", "b/same.avi", "c/same.avi", "d/same.avi"}));
+  QCOMPARE(rig.host.files.count(), 0);
+  QSet<int> numbers;
+  for (const BatchProgress& p : rig.host.progress) numbers << p.fileIndex;
+  QCOMPARE(numbers, (QSet<int>{1, 2, 3, 4}));
+}
+
+void TestBatch::twoJobsStopTogether() {
+  EngineRig rig;
+  rig.driver.setJobs(2);
+  const QStringList sources = {rig.source("slow1.wav", "slow"), rig.source("slow2.wav", "slow"),
+                               rig.source("third.wav")};
+  rig.add(sources);
+  rig.driver.start();
+  QTRY_COMPARE(rig.calls().size(), 2);
+  QTRY_COMPARE(rig.outputs().size(), 2);
+  QSignalSpy ended(&rig.driver, &BatchDriver::batchEnded);
+  rig.driver.requestStop();
+  QVERIFY(ended.wait(10000));
+  QVERIFY(rig.outputs().isEmpty());
+  QCOMPARE(rig.host.files.paths(), sources);
+  QCOMPARE(rig.host.caption, QStringLiteral("已停止"));
+  QCOMPARE(rig.calls().size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestBatch)
 #include "test_batch.moc"

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "engine/commandline.h"
+#include "settings/core/formats.h"
 #include "filelist/pathhelpers.h"
 
 namespace {
@@ -32,6 +33,8 @@ class TestCommandLine : public QObject {
   void noLineOutsideTheFormats();
   void outputNames();
   void outputNamesNeverReplaceAFile();
+  void longNamesAreCutToFit();
+  void formatTable();
   void pathHelpers_data();
   void pathHelpers();
 };
@@ -198,6 +201,54 @@ void TestCommandLine::outputNamesNeverReplaceAFile() {
   QCOMPARE(CommandLines::uniqueOutputFileName(folder, "/v/a.mp4", QTime(11, 5, 3), ".mp3"), folder + "/a-1153(2).mp3");
   // A different extension is a different name.
   QCOMPARE(CommandLines::uniqueOutputFileName(folder, "/v/clip.wmv", t, ".avi"), folder + "/clip-9530.avi");
+}
+
+void TestCommandLine::longNamesAreCutToFit() {
+  using CommandLines::fitBaseName;
+  // Exactly at the limit stays; one byte over loses one character.
+  QCOMPARE(fitBaseName(QString(251, 'a'), ".mp3"), QString(251, 'a'));
+  QCOMPARE(fitBaseName(QString(252, 'a'), ".mp3"), QString(251, 'a'));
+  // Multi-byte characters go whole: 85 x 3 bytes + ".mp3" is 259 bytes.
+  const QString cjk(85, QChar(0x7247));
+  QCOMPARE(fitBaseName(cjk, ".mp3"), QString(83, QChar(0x7247)));
+  // A surrogate pair or a base letter with its accent is never split.
+  const QString emoji = QString(250, 'a') + QString::fromUcs4(U"\U0001F600");
+  QCOMPARE(fitBaseName(emoji, ".mp3"), QString(250, 'a'));
+  const QString accent = QString(250, 'a') + QStringLiteral("e\u0301");
+  QCOMPARE(fitBaseName(accent, ".mp3"), QString(250, 'a'));
+  QCOMPARE(fitBaseName("abc", QString(300, 'x')), QString());
+  // The time, the copy number and the extension are kept.
+  QTemporaryDir dir;
+  const QString src = "/v/" + QString(250, 'b') + ".avi";
+  const QString first = CommandLines::uniqueOutputFileName(dir.path(), src, QTime(23, 59, 59), ".rmvb");
+  QCOMPARE(first, dir.path() + "/" + QString(243, 'b') + "-235959.rmvb");
+  QFile(first).open(QIODevice::WriteOnly);
+  QCOMPARE(CommandLines::uniqueOutputFileName(dir.path(), src, QTime(23, 59, 59), ".rmvb"),
+           dir.path() + "/" + QString(240, 'b') + "-235959(2).rmvb");
+  QCOMPARE(CommandLines::outputFileName("/o", src, QTime(1, 2, 3), ".mp3"), "/o/" + QString(247, 'b') + "-123.mp3");
+  // A name claimed by a run still going counts as taken.
+  const QString short1 = CommandLines::uniqueOutputFileName(dir.path(), "/v/a.avi", QTime(1, 2, 3), ".mp3",
+                                                            [&](const QString& n) { return n.endsWith("a-123.mp3"); });
+  QCOMPARE(short1, dir.path() + "/a-123(2).mp3");
+}
+
+void TestCommandLine::formatTable() {
+  // Names and indices both find a format; everything else finds none.
+  const QStringList names = {"rmvb", "rm", "mpg", "avi", "mp4", "mov", "phone-mp4", "3gp", "mp3"};
+  for (int p = 0; p < Formats::Count; ++p) {
+    QCOMPARE(Formats::positionByName(names[p]), std::optional<int>(p));
+    QCOMPARE(Formats::positionByName(QString::number(p)), std::optional<int>(p));
+    QCOMPARE(Formats::positionByName(names[p].toUpper()), std::optional<int>(p));
+    const Formats::Format* f = Formats::format(p);
+    QCOMPARE(int(f->position), p);
+    QCOMPARE(f->stageCount == 2, Formats::isTwoStage(p));
+    // Stage two never runs on the first runner, and conv always reads percentages.
+    for (int s = 0; s < f->stageCount; ++s)
+      QCOMPARE(f->stages[s].reader == Formats::Reader::Percent, QByteArray(f->stages[s].tool) == "conv");
+  }
+  for (const QString bad : {"", "9", "-1", "08", " 1x", "mpeg", "phone"})
+    QVERIFY2(!Formats::positionByName(bad), qPrintable(bad));
+  QCOMPARE(Formats::formatEntries().size(), 9);
 }
 
 void TestCommandLine::pathHelpers_data() {

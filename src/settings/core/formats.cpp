@@ -1,17 +1,75 @@
 #include "settings/core/formats.h"
 
 namespace Formats {
+namespace {
+
+constexpr Stage kConvWork{"conv", Runner::First, Reader::Percent, Line::ConvWork};
+
+Preset preset(QString vb, QString f, QString s, QString r, QString br, int ch) {
+  return Preset{vb, f, s, r, br, ch};
+}
+
+const Format* table() {
+  static const Format formats[Count] = {
+      {RMVB, "rmvb", QStringLiteral("RMVB(RealPlayerRMVB)"), ".rmvb",
+       {kConvWork, {"coder", Runner::Second, Reader::Timecode, Line::CoderReal}}, 2,
+       preset("1200", "29", kOriginalSize, "44100", "320", 1),
+       Size | VideoBitrate | SampleRate | AudioBitrate | Channels,
+       VideoBitrate | SampleRate | AudioBitrate | Channels},
+      {RM, "rm", QStringLiteral("RM(RealPlayerRM)"), ".rm",
+       {kConvWork, {"coder", Runner::Second, Reader::Timecode, Line::CoderReal}}, 2,
+       preset("1200", "29", kOriginalSize, "44100", "320", 1),
+       Size | VideoBitrate | SampleRate | AudioBitrate | Channels,
+       VideoBitrate | SampleRate | AudioBitrate | Channels},
+      {MPG, "mpg", QStringLiteral("MPG(MPEG2)"), ".mpg",
+       {{"conv", Runner::First, Reader::Percent, Line::ConvMpeg2}}, 1,
+       preset("600", "24", kOriginalSize, "28000", "64", 1),
+       VideoBitrate | FrameRate | AudioBitrate, 0},
+      {AVI, "avi", QStringLiteral("AVI(Windows Media Player格式)"), ".avi",
+       {{"conv", Runner::First, Reader::Percent, Line::ConvMpeg2}}, 1,
+       preset("600", "24", kOriginalSize, "28000", "64", 1),
+       VideoBitrate | FrameRate | AudioBitrate, 0},
+      {MP4HQ, "mp4", QStringLiteral("MP4(高清MPEG4格式)"), ".mp4",
+       {{"conv", Runner::First, Reader::Percent, Line::ConvMp4}}, 1,
+       preset("1200", "29", kOriginalSize, "48000", "320", 1), VideoBitrate | AudioBitrate, 0},
+      {MOV, "mov", QStringLiteral("MOV(QuickTime格式)"), ".mov",
+       {kConvWork, {"coder", Runner::Second, Reader::Timecode, Line::CoderMov}}, 2,
+       preset("256", "29", kOriginalSize, "48000", "64", 1), Size, 0},
+      {MP4Phone, "phone-mp4", QStringLiteral("MP4(手机MP4格式)"), ".mp4",
+       {kConvWork, {"coder2", Runner::Second, Reader::Timecode, Line::Coder2Phone}}, 2,
+       preset("128", "29", "320x240", "8000", "12.2", 0), Size, 0},
+      {GP3, "3gp", QStringLiteral("3GP(手机3GP格式)"), ".3gp",
+       {kConvWork, {"coder2", Runner::Second, Reader::Timecode, Line::Coder2Phone}}, 2,
+       preset("128", "29", "320x240", "8000", "12.2", 0), Size, 0},
+      {MP3, "mp3", QStringLiteral("MP3(纯音频格式)"), ".mp3",
+       {{"coder", Runner::Second, Reader::Timecode, Line::CoderMp3}}, 1,
+       Preset{std::nullopt, std::nullopt, std::nullopt, "48000", "320", 1},
+       SampleRate | AudioBitrate | Channels, 0},
+  };
+  return formats;
+}
+
+}  // namespace
+
+const Format* format(int position) {
+  if (position < 0 || position >= Count) return nullptr;
+  return &table()[position];
+}
+
+std::optional<int> positionByName(const QString& nameOrIndex) {
+  const QString t = nameOrIndex.trimmed().toLower();
+  for (int p = 0; p < Count; ++p)
+    if (t == QLatin1String(table()[p].name)) return p;
+  bool ok = false;
+  const int index = t.toInt(&ok);
+  if (ok && format(index) && t == QString::number(index)) return index;
+  return std::nullopt;
+}
 
 QStringList formatEntries() {
-  return {QStringLiteral("RMVB(RealPlayerRMVB)"),
-          QStringLiteral("RM(RealPlayerRM)"),
-          QStringLiteral("MPG(MPEG2)"),
-          QStringLiteral("AVI(Windows Media Player格式)"),
-          QStringLiteral("MP4(高清MPEG4格式)"),
-          QStringLiteral("MOV(QuickTime格式)"),
-          QStringLiteral("MP4(手机MP4格式)"),
-          QStringLiteral("3GP(手机3GP格式)"),
-          QStringLiteral("MP3(纯音频格式)")};
+  QStringList labels;
+  for (int p = 0; p < Count; ++p) labels << table()[p].label;
+  return labels;
 }
 
 QStringList videoBitrateEntries() {
@@ -36,26 +94,13 @@ QStringList audioBitrateEntries() {
 QStringList channelEntries() { return {QStringLiteral("单声道"), QStringLiteral("双声道")}; }
 
 std::optional<Preset> presetFor(int position) {
-  auto p = [](QString vb, QString f, QString s, QString r, QString br, int ch) {
-    return Preset{vb, f, s, r, br, ch};
-  };
-  switch (position) {
-    case RMVB:
-    case RM: return p("1200", "29", kOriginalSize, "44100", "320", 1);
-    case MPG:
-    case AVI: return p("600", "24", kOriginalSize, "28000", "64", 1);
-    case MP4HQ: return p("1200", "29", kOriginalSize, "48000", "320", 1);
-    case MOV: return p("256", "29", kOriginalSize, "48000", "64", 1);
-    case MP4Phone:
-    case GP3: return p("128", "29", "320x240", "8000", "12.2", 0);
-    case MP3: return Preset{std::nullopt, std::nullopt, std::nullopt, "48000", "320", 1};
-    default: return std::nullopt;
-  }
+  if (const Format* f = format(position)) return f->preset;
+  return std::nullopt;
 }
 
 bool isTwoStage(int position) {
-  return position == RMVB || position == RM || position == MOV || position == MP4Phone ||
-         position == GP3;
+  const Format* f = format(position);
+  return f && f->stageCount == 2;
 }
 
 }  // namespace Formats

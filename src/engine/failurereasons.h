@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+
+#include "engine/batchevents.h"
+
+// Why a run did not convert its file, in words a user can act on. The
+// encoders end a failed run with the two lines
+//   <tool>: reason: <code>
+//   <tool>: error: <English sentence>
+// and nothing after them.
+namespace FailureReasons {
+
+// The Chinese reason of a code; "编码失败" for a code nobody knows.
+QString text(const QString& code);
+
+// How a run ended, as the runner saw it.
+struct RunEnd {
+  QString tool;     // "conv", "coder" or "coder2"
+  QString output;   // everything the run printed
+  int exitCode = 0;
+  bool crashed = false;  // ended by a signal it did not handle
+};
+
+// The failure of a run that did not succeed: the code of its reason line, or
+// "crashed" when it ended by a signal or exited non-zero without one. The
+// detail is the encoder's own error line, or a plain account of how it ended,
+// never a progress line.
+FileFailure classify(const QString& source, const RunEnd& run);
+
+// The failure of a run whose tool could not be started.
+FileFailure startFailed(const QString& source, const QString& detail);
+
+}  // namespace FailureReasons

@@ -1,0 +1,108 @@
+// The batch as the window shows it: its message boxes, the controls it locks,
+// its caption, with fake encoders written by the test.
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "batchwindow_support.h"
+
+class TestBatchWindow : public QObject {
+  Q_OBJECT
+ private Q_SLOTS:
+  void emptyListWarns();
+  void lockCoversExactlyTheDocumentedControls();
+  void failedFileIsReportedInOneBox();
+  void stopAsksAndStops();
+  void startFailureSaysWhatFailed();
+};
+
+void TestBatchWindow::emptyListWarns() {
+  BatchRig rig;
+  rig.w->Command3->click();
+  QCOMPARE(rig.boxes.messages, QStringList{"warning:添加:请先添加一个文件"});
+  QVERIFY(!rig.w->driver.isRunning());
+  QVERIFY(rig.w->cmbOF->isEnabled());
+  QVERIFY(rig.w->CmdToolsBar[0]->isEnabled());
+}
+
+void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
+  BatchRig rig;
+  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->AppendFile(rig.source("slow.wav"));
+  rig.w->Command3->click();
+  QVERIFY(rig.w->driver.isRunning());
+  QVERIFY(rig.calls().isEmpty());  // nothing starts inside the click
+  auto& w = *rig.w;
+  for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.CmdToolsBar[i]->isEnabled());
+  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
+    QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+  for (QWidget* c : std::initializer_list<QWidget*>{w.Command3, w.txtPath, w.cmdBrowse, w.LV})
+    QVERIFY(c->isEnabled());
+  rig.boxes.answer = true;
+  QSignalSpy ended(&w.driver, &BatchDriver::batchEnded);
+  QTRY_VERIFY(!rig.calls().isEmpty());
+  w.Command3->click();
+  QVERIFY(ended.wait(10000));
+  for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.CmdToolsBar[i]->isEnabled());
+  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
+    QVERIFY(c->isEnabled());
+}
+
+void TestBatchWindow::failedFileIsReportedInOneBox() {
+  BatchRig rig;
+  rig.w->cmbOF->setCurrentIndex(8);
+  const QString bad = rig.source("bad.wav");
+  const QString unreadable = rig.source("reason:not-media.wav");
+  rig.w->AppendFile(bad);
+  rig.w->AppendFile(unreadable);
+  rig.w->AppendFile(rig.source("good.wav"));
+  QVERIFY(rig.runBatch());
+  QCOMPARE(rig.w->lstFile.paths(), (QStringList{bad, unreadable}));
+  QCOMPARE(rig.boxes.messages.size(), 1);
+  const QString box = rig.boxes.messages[0];
+  QVERIFY(box.startsWith("warning:Vantrel:"));
+  QVERIFY(box.contains(bad) && box.contains(unreadable));
+  // The Chinese reason a user can act on, and the encoder's own line.
+  QVERIFY(box.contains(QStringLiteral("编码程序异常结束")));
+  QVERIFY(box.contains(QStringLiteral("不是可识别的媒体文件")));
+  QVERIFY(box.contains("coder: error: the not-media happened"));
+  QVERIFY(!box.contains("Pos: "));  // never a progress line
+  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("Done."));
+  QVERIFY(rig.w->cmbOF->isEnabled());
+  QVERIFY(rig.w->picText->isHidden());  // the hint never stands over rows
+}
+
+void TestBatchWindow::stopAsksAndStops() {
+  BatchRig rig;
+  rig.w->cmbOF->setCurrentIndex(8);
+  const QString slow = rig.source("slow.wav");
+  rig.w->AppendFile(slow);
+  rig.boxes.answer = true;
+  QSignalSpy ended(&rig.w->driver, &BatchDriver::batchEnded);
+  rig.w->Command3->click();
+  QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
+  rig.w->Command3->click();
+  QVERIFY(ended.wait(10000));
+  QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止吗？"});
+  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("已停止"));
+  QVERIFY(rig.outputs().isEmpty());
+  QVERIFY(rig.shell.opened.isEmpty());  // nothing new to show
+  QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
+}
+
+void TestBatchWindow::startFailureSaysWhatFailed() {
+  BatchRig rig;
+  QFile::remove(rig.app + "/data/coder");
+  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->AppendFile(rig.source("a.wav"));
+  QVERIFY(rig.runBatch());
+  QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
+  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("无法启动编码程序"));
+  QVERIFY(rig.shell.opened.isEmpty());
+  QVERIFY(rig.w->cmbOF->isEnabled());
+}
+
+QTEST_MAIN(TestBatchWindow)
+#include "test_batchwindow.moc"

@@ -24,6 +24,9 @@ class Host : public BatchHost {
   void setOutputFolderText(const QString& t) override { folder = t; }
   void setBatchLock(bool) override {}
   void showProgress(int, const QString&) override {}
+  void warnEmptyList() override {}
+  bool confirmStop() override { return false; }
+  void batchFinished(const BatchSummary&) override {}
 };
 class Quiet : public Shell {
  public:

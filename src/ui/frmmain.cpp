@@ -16,6 +16,7 @@
 #include "ui/combo.h"
 #include "ui/desktop.h"
 #include "ui/dialogbackend.h"
+#include "ui/queuerows.h"
 
 namespace {
 QComboBox* makeBox(QWidget* parent, const QStringList& entries, bool editable, int x, int y,
@@ -24,6 +25,9 @@ QComboBox* makeBox(QWidget* parent, const QStringList& entries, bool editable, i
   box->addItems(entries);
   box->setEditable(editable);
   box->setInsertPolicy(QComboBox::NoInsert);
+  // What the user types stands as typed: no inline completion to an entry
+  // ("60" must not become "600").
+  if (editable) box->setCompleter(nullptr);
   box->setGeometry(x, y, w, 22);
   return box;
 }
@@ -78,7 +82,8 @@ void frmMain::buildLayout() {
 
   LV = new QTreeView(this);
   LV->setGeometry(4, 90, 455, 274);
-  LV->setModel(&lstFile);
+  rows_ = new QueueRows(&lstFile, this);
+  LV->setModel(rows_);
   LV->setRootIsDecorated(false);
   LV->setUniformRowHeights(true);
   LV->setSelectionMode(QAbstractItemView::SingleSelection);

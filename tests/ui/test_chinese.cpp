@@ -3,6 +3,7 @@
 // own, translated, and so are the buttons of the message boxes. The
 // program's own texts stay as they are.
 #include <QAbstractButton>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -98,18 +99,30 @@ class TestChinese : public QObject {
 
   void translationAndLocale() {
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    // A text Qt's translation lacks, and one both have: Qt's own wins.
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),
+             QStringLiteral("文件夹"));
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Not a Qt text"),
+             QStringLiteral("Not a Qt text"));
     QCOMPARE(QLocale().language(), QLocale::Chinese);
   }
 
   // "浏览": Qt's own folder dialog with the documented prompt as its caption;
   // cancelling it puts back the default output folder.
   void folderDialog() {
+    QVERIFY(QDir(programDir_.path()).mkpath(QStringLiteral("子文件夹")));
     Seen seen;
+    QString kind;  // what the dialog's list says the subfolder is
     modal::when<QFileDialog>([&](QFileDialog* d) {
       seen = look(d);
+      if (auto* tree = d->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const QAbstractItemModel* m = tree->model();
+        if (QTest::qWaitFor([&] { return m->rowCount(tree->rootIndex()) > 0; }, 3000))
+          kind = m->index(0, 2, tree->rootIndex()).data().toString();
+      }
       closeWith(d, QStringLiteral("取消"));
     });
-    w().txtPath->setText(QStringLiteral("/somewhere/else"));
+    w().txtPath->setText(programDir_.path());  // where the picker starts
     QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
     QVERIFY(seen.shown);
     QVERIFY(seen.qtsOwn);
@@ -118,6 +131,7 @@ class TestChinese : public QObject {
       QVERIFY2(seen.texts.contains(QString::fromUtf8(text)), qPrintable(seen.texts.join('|')));
     for (const char* english : {"Look in:", "Directory:", "&Choose", "Cancel"})
       QVERIFY(!seen.texts.contains(QString::fromUtf8(english)));
+    QCOMPARE(kind, QStringLiteral("文件夹"));
     QCOMPARE(w().txtPath->text(), AppDirs::defaultOutputFolder());
   }
 

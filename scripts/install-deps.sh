@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
+  qt6-translations-l10n
   ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavutil-dev
   fonts-noto-cjk
   xvfb xauth imagemagick

@@ -9,6 +9,7 @@ void FileQueue::appendFiles(const QStringList& paths) {
   const int first = count();
   beginInsertRows({}, first, first + static_cast<int>(paths.size()) - 1);
   paths_ += paths;
+  for (qsizetype i = 0; i < paths.size(); ++i) failures_.append(QString());
   endInsertRows();
   Q_EMIT countChanged(count());
 }
@@ -17,6 +18,7 @@ void FileQueue::removeAt(int index) {
   if (index < 0 || index >= count()) return;
   beginRemoveRows({}, index, index);
   paths_.removeAt(index);
+  failures_.removeAt(index);
   endRemoveRows();
   Q_EMIT countChanged(count());
 }
@@ -25,8 +27,15 @@ void FileQueue::clear() {
   if (paths_.isEmpty()) return;
   beginResetModel();
   paths_.clear();
+  failures_.clear();
   endResetModel();
   Q_EMIT countChanged(0);
+}
+
+void FileQueue::setFailure(int index, const QString& reason) {
+  if (index < 0 || index >= count() || failures_[index] == reason) return;
+  failures_[index] = reason;
+  Q_EMIT dataChanged(this->index(index, 0), this->index(index, 1));
 }
 
 QString FileQueue::formatTag(const QString& path) {
@@ -39,6 +48,7 @@ int FileQueue::columnCount(const QModelIndex& parent) const { return parent.isVa
 
 QVariant FileQueue::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= count()) return {};
+  if (role == FailureRole) return failures_[index.row()];
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   const QString& p = paths_[index.row()];
   return index.column() == 0 ? p : formatTag(p);

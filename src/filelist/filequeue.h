@@ -9,6 +9,10 @@
 class FileQueue : public QAbstractTableModel {
   Q_OBJECT
  public:
+  // The reason an entry's last conversion failed (a QString, empty when it
+  // did not fail), in every column.
+  static constexpr int FailureRole = Qt::UserRole + 1;
+
   explicit FileQueue(QObject* parent = nullptr);
 
   // The one step that queues a path.
@@ -23,6 +27,11 @@ class FileQueue : public QAbstractTableModel {
   QString at(int index) const { return paths_.value(index); }
   const QStringList& paths() const { return paths_; }
 
+  // Marks an entry as failed with a reason (an empty reason takes the mark
+  // away). The mark goes with its entry until the entry leaves the queue.
+  void setFailure(int index, const QString& reason);
+  QString failure(int index) const { return failures_.value(index); }
+
   static QString formatTag(const QString& path);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -36,4 +45,5 @@ class FileQueue : public QAbstractTableModel {
 
  private:
   QStringList paths_;
+  QStringList failures_;  // one per entry, in step with paths_
 };

@@ -12,6 +12,15 @@ class Prompter {
   virtual void information(const QString& text, const QString& caption) = 0;
   // A yes/no question; true for yes.
   virtual bool question(const QString& text, const QString& caption) = 0;
+  // A warning whose long part (one entry per file, say) is shown below the
+  // text, scrollable, so that the box fits the screen whatever its length.
+  virtual void warningDetails(const QString& text, const QString& caption,
+                              const QString& details) {
+    warning(details.isEmpty() ? text : text + QStringLiteral("\n\n") + details, caption);
+  }
+  // Closes a question that is still open, as if answered no. Nothing happens
+  // when no question is open.
+  virtual void dismissQuestion() {}
 };
 
 // The process-wide prompter. Without one installed, texts go to the log and

@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "ui/detailsbox.h"
+
 void DesktopShell::openFolder(const QString& folder) { openUrl(QUrl::fromLocalFile(folder)); }
 
 void DesktopShell::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
@@ -90,6 +92,22 @@ void MessageBoxPrompter::information(const QString& text, const QString& caption
   QMessageBox::information(QApplication::activeWindow(), caption, text);
 }
 bool MessageBoxPrompter::question(const QString& text, const QString& caption) {
-  return QMessageBox::question(QApplication::activeWindow(), caption, text,
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                  QApplication::activeWindow());
+  box.setDefaultButton(QMessageBox::Yes);
+  const QPointer<QWidget> outer = question_;
+  question_ = &box;
+  const int answer = box.exec();
+  question_ = outer;
+  return answer == QMessageBox::Yes;
+}
+
+void MessageBoxPrompter::dismissQuestion() {
+  if (auto* box = qobject_cast<QMessageBox*>(question_.data())) box->done(QMessageBox::No);
+}
+
+void MessageBoxPrompter::warningDetails(const QString& text, const QString& caption,
+                                        const QString& details) {
+  DetailsBox box(QApplication::activeWindow(), caption, text, details);
+  box.exec();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QPointer>
 #include <QUrl>
 
 #include "engine/batchhost.h"
@@ -19,6 +20,12 @@ class MessageBoxPrompter : public Prompter {
   void warning(const QString& text, const QString& caption) override;
   void information(const QString& text, const QString& caption) override;
   bool question(const QString& text, const QString& caption) override;
+  void warningDetails(const QString& text, const QString& caption,
+                      const QString& details) override;
+  void dismissQuestion() override;
+
+ private:
+  QPointer<QWidget> question_;  // the question box while it is open
 };
 
 // Length of a PCM wave file in milliseconds; 0 when it cannot be read.

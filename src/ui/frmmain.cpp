@@ -17,6 +17,7 @@
 #include "ui/combo.h"
 #include "ui/desktop.h"
 #include "ui/dialogbackend.h"
+#include "ui/queuerows.h"
 
 namespace {
 QComboBox* makeBox(QWidget* parent, const QStringList& entries, bool editable, int x, int y,
@@ -25,6 +26,9 @@ QComboBox* makeBox(QWidget* parent, const QStringList& entries, bool editable, i
   box->addItems(entries);
   box->setEditable(editable);
   box->setInsertPolicy(QComboBox::NoInsert);
+  // What the user types stands as typed: no inline completion to an entry
+  // ("60" must not become "600").
+  if (editable) box->setCompleter(nullptr);
   box->setGeometry(x, y, w, 22);
   return box;
 }
@@ -79,7 +83,8 @@ void frmMain::buildLayout() {
 
   LV = new QTreeView(this);
   LV->setGeometry(4, 90, 455, 274);
-  LV->setModel(&lstFile);
+  rows_ = new QueueRows(&lstFile, this);
+  LV->setModel(rows_);
   LV->setRootIsDecorated(false);
   LV->setUniformRowHeights(true);
   LV->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -167,22 +172,6 @@ void frmMain::setBatchLock(bool locked) {
 void frmMain::showProgress(int value, const QString& caption) {
   if (value >= 0) pb->setValue(value);
   lblPB->setText(caption);
-}
-
-void frmMain::warnEmptyList() {
-  prompter().warning(QStringLiteral("请先添加一个文件"), QStringLiteral("添加"));
-}
-
-bool frmMain::confirmStop() {
-  return prompter().question(QStringLiteral("正在转换，要停止吗？"), QStringLiteral("Vantrel"));
-}
-
-void frmMain::batchFinished(const BatchSummary& summary) {
-  if (summary.failures.isEmpty()) return;
-  QString text = QStringLiteral("下列文件转换失败，已放回列表：");
-  for (const FileFailure& f : summary.failures)
-    text += QStringLiteral("\n\n%1\n%2\n%3").arg(f.source, f.reason, f.detail);
-  prompter().warning(text, QStringLiteral("Vantrel"));
 }
 
 void frmMain::openFolder(const QString& folder) { shell_->openFolder(folder); }

@@ -18,6 +18,7 @@ class DialogBackend;
 class DesktopShell;
 class Prompter;
 class CCommonDialogs;
+class QueueRows;
 
 // The main window. Its handlers carry the names the rest of the program knows
 // them by and hand the work to the logic objects (queue, batch driver,
@@ -126,6 +127,9 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void setOutputFolderText(const QString& text) override;
   void setBatchLock(bool locked) override;
   void showProgress(int value, const QString& caption) override;
+  // The window's side of a batch (frmmain_batch.cpp): the title and the row
+  // being converted, the prompts, and the failure box and marks at the end.
+  void batchProgress(const BatchProgress& progress) override;
   void warnEmptyList() override;
   bool confirmStop() override;
   void batchFinished(const BatchSummary& summary) override;
@@ -150,6 +154,11 @@ class frmMain : public QWidget, public BatchHost, public Shell {
 
   DialogBackend* dialogs_;
   DesktopShell* shell_;
+  QueueRows* rows_ = nullptr;  // what LV shows of lstFile
+  struct StopQuestion {
+    bool open = false;           // "正在转换，要停止吗？" is waiting for an answer
+    bool batchEnded = false;     // the batch ended while it was open
+  } stopQuestion_;
   std::unique_ptr<DesktopShell> ownShell_;
 
   // State of each area, defined in its own source file.

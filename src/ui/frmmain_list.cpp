@@ -68,11 +68,6 @@ void frmMain::setupList() {
   LV->viewport()->installEventFilter(this);
 
   connect(txtAction, &QLineEdit::textChanged, this, &frmMain::txtAction_Change);
-  // Files that failed come back to the list at the end of a batch; the hint
-  // must not stand over them.
-  connect(&driver, &BatchDriver::batchEnded, this, [this] {
-    if (!lstFile.isEmpty()) picText->hide();
-  });
   connect(&list_->scan, &FolderScan::found, this,
           [this](const QStringList& paths) { lstFile.appendFiles(paths); });
   connect(&list_->scan, &FolderScan::finished, this, [this] {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -206,6 +207,77 @@ class TestStartup : public QObject {
     setListPosition(w->cmbOF, 8);  // the same format again: no change
     QCOMPARE(w->panelValues().audioBitrate, QStringLiteral("100"));
     QCOMPARE(listPosition(w->cmbBR), -1);
+  }
+
+  // A value typed into a parameter box stands as typed when the user moves on
+  // (Tab, a click elsewhere, or Enter), even where it is the start of an
+  // entry, and it is what the next command line carries.
+  void typedValueStands_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("leave");     // tab, click or enter
+    QTest::addColumn<QString>("fragment");  // in the command line; empty: none to check
+    QTest::newRow("vb 60") << "cmbVB" << 2 << "60" << "tab" << "vbitrate=60:vpass";
+    QTest::newRow("vb 100") << "cmbVB" << 2 << "100" << "click" << "vbitrate=100:vpass";
+    QTest::newRow("vb 60 enter") << "cmbVB" << 2 << "60" << "enter" << "vbitrate=60:vpass";
+    QTest::newRow("br 12") << "cmbBR" << 2 << "12" << "tab" << "abitrate=12 -ovc";
+    QTest::newRow("br 25") << "cmbBR" << 8 << "25" << "click" << "-ab 25k -ac";
+    QTest::newRow("br 25 enter") << "cmbBR" << 8 << "25" << "enter" << "-ab 25k -ac";
+    QTest::newRow("f 2") << "cmbF" << 2 << "2" << "tab" << "-ofps 2 -of";
+    QTest::newRow("r 4410") << "cmbR" << 8 << "4410" << "click" << "-ar 4410 -ab";
+    QTest::newRow("s 320x24") << "cmbS" << 0 << "320x24" << "tab" << "-s 320x24 -vcodec";
+    QTest::newRow("channel whole entry") << "cmbChannel" << 8 << "单声道" << "tab" << "-ac 1 ";
+    QTest::newRow("channel start of entry") << "cmbChannel" << 8 << "双" << "click" << "";
+  }
+  void typedValueStands() {
+    QFETCH(QString, box);
+    QFETCH(int, format);
+    QFETCH(QString, typed);
+    QFETCH(QString, leave);
+    QFETCH(QString, fragment);
+    Sandbox sb;
+    auto w = sb.start();
+    w->show();
+    QApplication::setActiveWindow(w.get());
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    setListPosition(w->cmbOF, format);
+    const QMap<QString, QComboBox*> boxes{{"cmbVB", w->cmbVB}, {"cmbF", w->cmbF},
+                                          {"cmbS", w->cmbS},   {"cmbR", w->cmbR},
+                                          {"cmbBR", w->cmbBR}, {"cmbChannel", w->cmbChannel}};
+    QComboBox* combo = boxes.value(box);
+    QLineEdit* edit = combo->lineEdit();
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTRY_VERIFY(edit->hasFocus());
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    // Latin keys one by one; Chinese text as an input method commits it.
+    for (const QChar c : typed) {
+      if (c.unicode() < 0x80) {
+        QTest::keyClick(edit, c.toLatin1());
+      } else {
+        QInputMethodEvent commit;
+        commit.setCommitString(c);
+        QApplication::sendEvent(edit, &commit);
+      }
+    }
+    QCOMPARE(edit->text(), typed);  // nothing completed while typing
+    if (leave == "tab") {
+      QTest::keyClick(edit, Qt::Key_Tab);
+    } else if (leave == "click") {
+      QTest::mouseClick(w->txtPath, Qt::LeftButton);
+    } else {
+      QTest::keyClick(edit, Qt::Key_Return);
+      QTest::mouseClick(w->txtPath, Qt::LeftButton);
+    }
+    QTRY_VERIFY(!edit->hasFocus());
+    QCOMPARE(combo->currentText(), typed);
+    QCOMPARE(edit->text(), typed);
+
+    const PanelValues v = w->panelValues();
+    const BuildContext ctx{sb.programFolder(), sb.path("work/tmp.mp4")};
+    const QString line = CommandLines::stageOne(v, "/in/clip.avi", "/out/clip.mp3", ctx).display() +
+                         "\n" + CommandLines::stageTwo(v, "/out/clip.rmvb", ctx).display();
+    if (!fragment.isEmpty()) QVERIFY2(line.contains(fragment), qPrintable(line));
   }
 
   // ---- start-up and the round trip of setup.ini -------------------------------

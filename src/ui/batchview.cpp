@@ -1,0 +1,56 @@
+#include "ui/batchview.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include "filelist/filequeue.h"
+
+namespace {
+const QString kTitle = QStringLiteral("Vantrel");
+}
+
+QString batchWindowTitle(const BatchProgress& progress) {
+  if (progress.source.isEmpty()) return kTitle;
+  const QString name = QFileInfo(QDir::fromNativeSeparators(progress.source)).fileName();
+  if (progress.fileIndex <= 0 || progress.fileCount <= 0)
+    return QStringLiteral("%1 \u2014 %2").arg(kTitle, name);
+  return QStringLiteral("%1 \u2014 %2/%3 %4")
+      .arg(kTitle)
+      .arg(progress.fileIndex)
+      .arg(progress.fileCount)
+      .arg(name);
+}
+
+QString failureSummary(const BatchSummary& summary) {
+  const qsizetype failed = summary.failures.size();
+  const QString back = QStringLiteral("%1 个文件转换失败，已放回列表末尾。").arg(failed);
+  if (summary.converted <= 0) return back;
+  return QStringLiteral("已转换 %1 个文件，").arg(summary.converted) + back;
+}
+
+QString failureDetails(const QList<FileFailure>& failures) {
+  QStringList entries;
+  for (const FileFailure& f : failures) {
+    QStringList lines{f.source};
+    if (!f.reason.isEmpty()) lines << QStringLiteral("原因：") + f.reason;
+    if (!f.detail.isEmpty()) lines << QStringLiteral("编码程序：") + f.detail;
+    entries << lines.join(QLatin1Char('\n'));
+  }
+  return entries.join(QStringLiteral("\n\n"));
+}
+
+void markFailedRows(FileQueue& queue, const QList<FileFailure>& failures) {
+  int row = queue.count() - 1;
+  for (qsizetype k = failures.size() - 1; k >= 0; --k) {
+    int at = row;
+    while (at >= 0 && queue.at(at) != failures[k].source) --at;
+    if (at < 0) continue;  // not in the list (removed meanwhile): nothing to mark
+    // A failure always leaves a mark, even one the engine gave no reason.
+    const FileFailure& f = failures[k];
+    queue.setFailure(at, !f.reason.isEmpty() ? f.reason
+                         : !f.detail.isEmpty() ? f.detail
+                                               : f.code);
+    row = at - 1;
+  }
+}

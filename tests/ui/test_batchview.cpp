@@ -1,0 +1,392 @@
+// The window's side of a batch, on the real main window: the title and the
+// row being converted, the failure marks of the list, the failure box and the
+// stop question.
+#include <QAbstractButton>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QTreeView>
+#include <QtTest>
+
+#include "chrome_support.h"
+#include "filelist/filequeue.h"
+#include "modal_support.h"
+#include "settings/core/appdirs.h"
+#include "ui/chinese.h"
+#include "ui/detailsbox.h"
+#include "ui/frmmain.h"
+
+using chrometest::FakeDialogs;
+using chrometest::RecordingShell;
+
+namespace {
+
+BatchProgress progressOf(int index, int count, const QString& source) {
+  BatchProgress p;
+  p.fileIndex = index;
+  p.fileCount = count;
+  p.stage = 1;
+  p.stageCount = 2;
+  p.percent = 0;
+  p.source = source;
+  return p;
+}
+
+FileFailure failureOf(const QString& source, const QString& reason,
+                      const QString& detail = QStringLiteral("conv: error: it went wrong")) {
+  return {source, QStringLiteral("encode-failed"), reason, detail};
+}
+
+// Answers the stop question as told, after running `meanwhile` (what
+// happens while the box is open).
+class ScriptedPrompter : public Prompter {
+ public:
+  ScriptedPrompter() { setPrompter(this); }
+  ~ScriptedPrompter() override { setPrompter(nullptr); }
+  void critical(const QString&) override {}
+  void warning(const QString& text, const QString& caption) override {
+    warnings << caption + ":" + text;
+  }
+  void information(const QString&, const QString&) override {}
+  bool question(const QString&, const QString&) override {
+    ++questions;
+    if (meanwhile) meanwhile();
+    return answer;
+  }
+  std::function<void()> meanwhile;
+  bool answer = true;
+  int questions = 0;
+  QStringList warnings;
+};
+
+// The real message boxes, installed for one test.
+struct RealBoxes {
+  MessageBoxPrompter boxes;
+  RealBoxes() { setPrompter(&boxes); }
+  ~RealBoxes() { setPrompter(nullptr); }
+};
+
+QAbstractButton* buttonWithText(QWidget* box, const QString& text) {
+  for (auto* b : box->findChildren<QAbstractButton*>())
+    if (b->text() == text) return b;
+  return nullptr;
+}
+
+}  // namespace
+
+class TestBatchView : public QObject {
+  Q_OBJECT
+  QTemporaryDir programDir_;
+  FakeDialogs dialogs_;
+  RecordingShell shell_;
+  std::unique_ptr<frmMain> w_;
+
+  frmMain& w() { return *w_; }
+  QModelIndex cell(int row, int column = 0) { return w().LV->model()->index(row, column); }
+  bool marked(int row) { return !cell(row).data(Qt::DecorationRole).value<QIcon>().isNull(); }
+
+  // The tool tip the list shows when the mouse rests on a row.
+  QString toolTipAt(int row) {
+    QToolTip::hideText();
+    const QPoint at = w().LV->visualRect(cell(row)).center();
+    QHelpEvent help(QEvent::ToolTip, at, w().LV->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w().LV->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  }
+
+  // The colour the list paints behind a row, away from its text.
+  QColor backgroundOf(int row) {
+    const QImage shot = w().LV->viewport()->grab().toImage();
+    const QRect r = w().LV->visualRect(cell(row, 1));
+    return shot.pixelColor(r.right() - 3, r.center().y());
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(programDir_.isValid());
+    AppDirs::setProgramFolder(programDir_.path());
+    QVERIFY(Chinese::installQtTranslation(qApp));
+  }
+  void init() {
+    w_ = std::make_unique<frmMain>(frmMain::Services{&dialogs_, &shell_});
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+  }
+  void cleanup() { w_.reset(); }
+
+  // ---- where the batch stands ---------------------------------------------------
+
+  void titleNamesTheFileAndItsPlace() {
+    const QString a = programDir_.filePath(QStringLiteral("视频 一.mp4"));
+    const QString b = programDir_.filePath(QStringLiteral("clip.two.avi"));
+    w().AppendFile(a);
+    w().AppendFile(b);
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
+    w().batchProgress(progressOf(1, 2, a));
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel \u2014 1/2 视频 一.mp4"));
+    w().lstFile.removeAt(0);
+    w().batchProgress(progressOf(2, 2, b));
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel \u2014 2/2 clip.two.avi"));
+    // The documented controls stay where they are.
+    QCOMPARE(w().LV->geometry(), QRect(4, 90, 455, 274));
+    QCOMPARE(w().lblPB->pos(), QPoint(218, 378));
+    w().batchFinished({});
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
+    // A stopped or failed start ends the same way.
+    w().batchProgress(progressOf(1, 1, b));
+    BatchSummary stopped;
+    stopped.stopped = true;
+    w().batchFinished(stopped);
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
+  }
+
+  // Only the head row stands out, and only while it is the file converting:
+  // when it is done the next head waits for its own start.
+  void runningRowStandsOut() {
+    const QString a = QStringLiteral("/v/a.mp4"), b = QStringLiteral("/v/b.mp4");
+    w().AppendFile(a);
+    w().AppendFile(b);
+    w().AppendFile(a);  // the same file again, further down
+    const QColor plain = backgroundOf(1);
+    QCOMPARE(backgroundOf(0), plain);
+
+    w().batchProgress(progressOf(1, 3, a));
+    QVERIFY(backgroundOf(0) != plain);
+    QVERIFY(cell(0).data(Qt::FontRole).value<QFont>().bold());
+    QCOMPARE(backgroundOf(1), plain);
+    QCOMPARE(backgroundOf(2), plain);  // same path, not the one converting
+
+    w().lstFile.removeAt(0);  // a is done; b has not started yet
+    QCOMPARE(backgroundOf(0), plain);
+    w().batchProgress(progressOf(2, 3, b));
+    QVERIFY(backgroundOf(0) != plain);
+
+    w().batchFinished({});
+    QCOMPARE(backgroundOf(0), plain);
+    QVERIFY(!cell(0).data(Qt::FontRole).value<QFont>().bold());
+  }
+
+  // ---- failed rows ------------------------------------------------------------
+
+  // Failed files come back at the end; each is marked with an icon and its
+  // reason as the tool tip, matched from the end when the same path is
+  // queued twice, and the mark goes with its row until the row leaves.
+  void failedRowsAreMarkedUntilTheyLeave() {
+    const QString ok = QStringLiteral("/v/ok.mp4");
+    const QString bad = QStringLiteral("/v/bad.mp4");
+    const QString gone = QStringLiteral("/v/gone.mp4");
+    w().AppendFile(bad);  // queued again by the user, not part of this batch's failures
+    w().AppendFile(ok);
+    w().AppendFile(bad);
+    w().AppendFile(gone);
+    ScriptedPrompter prompts;
+    BatchSummary s;
+    s.converted = 1;
+    s.failures = {failureOf(bad, QStringLiteral("不是可识别的媒体文件")),
+                  failureOf(gone, QStringLiteral("源文件不存在"))};
+    w().batchFinished(s);
+    QVERIFY(!marked(0) && !marked(1));
+    QVERIFY(marked(2) && marked(3));
+    QCOMPARE(toolTipAt(2), QStringLiteral("不是可识别的媒体文件"));
+    QCOMPARE(toolTipAt(3), QStringLiteral("源文件不存在"));
+    QCOMPARE(toolTipAt(1), ok);  // an unmarked row keeps its path as tool tip
+    QVERIFY(w().picText->isHidden());
+
+    // The user removes the first row: the marks stay with their files.
+    QTest::mouseClick(w().LV->viewport(), Qt::LeftButton, {},
+                      w().LV->visualRect(cell(0)).center());
+    w().findChild<QAction*>(QStringLiteral("menuRemoveSelected"))->trigger();
+    QCOMPARE(w().lstFile.paths(), QStringList({ok, bad, gone}));
+    QVERIFY(!marked(0) && marked(1) && marked(2));
+    QCOMPARE(toolTipAt(1), QStringLiteral("不是可识别的媒体文件"));
+
+    // A marked file converted in the next batch leaves with its mark; one
+    // that fails again gets its new reason.
+    w().lstFile.removeAt(0);
+    w().batchProgress(progressOf(1, 2, bad));
+    QVERIFY(marked(0));  // still marked while it converts
+    w().lstFile.removeAt(0);
+    w().lstFile.removeAt(0);
+    w().lstFile.AppendFile(gone);
+    QVERIFY(!marked(0));
+    s = {};
+    s.failures = {failureOf(gone, QStringLiteral("磁盘空间不足"))};
+    w().batchFinished(s);
+    QCOMPARE(toolTipAt(0), QStringLiteral("磁盘空间不足"));
+
+    // Remove all takes every mark away; the same path queued anew is clean.
+    w().findChild<QAction*>(QStringLiteral("menuRemoveAll"))->trigger();
+    w().AppendFile(gone);
+    QVERIFY(!marked(0));
+    QCOMPARE(toolTipAt(0), gone);
+  }
+
+  // ---- the failure box -----------------------------------------------------------
+
+  // However many files failed, the box fits the screen: a short summary, the
+  // files with their reasons and the encoder's lines in a scrolling list,
+  // and an OK button within reach. The rows are marked behind it already.
+  void failureBoxFitsTheScreen() {
+    RealBoxes real;
+    BatchSummary s;
+    s.converted = 2;
+    for (int i = 0; i < 300; ++i) {
+      const QString f = QStringLiteral("/media/videos/long folder name %1/clip-%1.mp4").arg(i);
+      w().AppendFile(f);
+      s.failures << failureOf(f, QStringLiteral("源文件不完整，可能已被截断"),
+                              QStringLiteral("conv: error: the source is cut short: clip-%1").arg(i));
+    }
+    const QRect screen = w().screen()->availableGeometry();
+    struct Seen {
+      bool shown = false;
+      QRect frame, ok;
+      QString caption, text, okText, details;
+      int scrollMax = 0;
+      bool lastRowMarked = false;
+    } seen;
+    modal::when<DetailsBox>([&](DetailsBox* box) {
+      seen.shown = true;
+      seen.frame = box->frameGeometry();
+      seen.ok = QRect(box->okButton()->mapToGlobal(QPoint(0, 0)), box->okButton()->size());
+      seen.caption = box->windowTitle();
+      seen.text = box->text()->text();
+      seen.okText = box->okButton()->text();
+      seen.details = box->details()->toPlainText();
+      seen.scrollMax = box->details()->verticalScrollBar()->maximum();
+      seen.lastRowMarked = marked(299);
+      QTest::mouseClick(box->okButton(), Qt::LeftButton);
+    });
+    w().batchFinished(s);
+    QVERIFY(seen.shown);
+    QVERIFY2(screen.contains(seen.frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                        .arg(seen.frame.x()).arg(seen.frame.y())
+                                                        .arg(seen.frame.width()).arg(seen.frame.height())));
+    QVERIFY(screen.contains(seen.ok));
+    QCOMPARE(seen.caption, QStringLiteral("Vantrel"));
+    QCOMPARE(seen.text, QStringLiteral("已转换 2 个文件，300 个文件转换失败，已放回列表末尾。"));
+    QCOMPARE(seen.okText, QStringLiteral("确定"));
+    QVERIFY(seen.scrollMax > 0);
+    QVERIFY(seen.details.startsWith(QStringLiteral(
+        "/media/videos/long folder name 0/clip-0.mp4\n原因：源文件不完整，可能已被截断\n"
+        "编码程序：conv: error: the source is cut short: clip-0\n\n")));
+    QVERIFY(seen.details.endsWith(QStringLiteral("clip-299")));
+    QVERIFY(seen.lastRowMarked);
+    QVERIFY(!QApplication::activeModalWidget());
+  }
+
+  void noFailuresNoBox() {
+    ScriptedPrompter prompts;
+    w().AppendFile(QStringLiteral("/v/a.mp4"));
+    BatchSummary s;
+    s.converted = 3;
+    w().batchFinished(s);
+    BatchSummary stopped;
+    stopped.stopped = true;
+    w().batchFinished(stopped);
+    QVERIFY(prompts.warnings.isEmpty());
+    QVERIFY(!marked(0));
+  }
+
+  // One failure and nothing converted: the summary says just that, and a
+  // failure without an encoder line shows no empty line for it.
+  void failureBoxForOneFile() {
+    ScriptedPrompter prompts;
+    w().AppendFile(QStringLiteral("/v/a.wav"));
+    BatchSummary s;
+    s.failures = {failureOf(QStringLiteral("/v/a.wav"), QStringLiteral("编码程序异常结束"), {})};
+    w().batchFinished(s);
+    QCOMPARE(prompts.warnings,
+             QStringList{QStringLiteral("Vantrel:1 个文件转换失败，已放回列表末尾。\n\n"
+                                        "/v/a.wav\n原因：编码程序异常结束")});
+  }
+
+  // ---- the stop question ----------------------------------------------------------
+
+  void stopQuestionAnswered_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("yes") << QStringLiteral("是(&Y)") << true;
+    QTest::newRow("no") << QStringLiteral("否(&N)") << false;
+  }
+  void stopQuestionAnswered() {
+    QFETCH(QString, button);
+    QFETCH(bool, stop);
+    RealBoxes real;
+    QString text, caption;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool clicked = false;
+    modal::when<QMessageBox>([&](QMessageBox* box) {
+      text = box->text();
+      caption = box->windowTitle();
+      icon = box->icon();
+      if (QAbstractButton* b = buttonWithText(box, button)) {
+        QTest::mouseClick(b, Qt::LeftButton);
+        clicked = true;
+      } else {
+        box->reject();
+      }
+    });
+    QCOMPARE(w().confirmStop(), stop);
+    QVERIFY(clicked);
+    QCOMPARE(text, QStringLiteral("正在转换，要停止吗？"));
+    QCOMPARE(caption, QStringLiteral("Vantrel"));
+    QCOMPARE(icon, QMessageBox::Question);
+  }
+
+  // The batch ends by itself while the question is open: the box closes and
+  // the question answers no, so nothing is stopped, started or unlocked by a
+  // late answer. The next question works as before.
+  void stopQuestionClosesWhenTheBatchEnds() {
+    RealBoxes real;
+    w().AppendFile(QStringLiteral("/v/a.mp4"));
+    w().batchProgress(progressOf(1, 1, QStringLiteral("/v/a.mp4")));
+    QPointer<QMessageBox> asked;
+    modal::when<QMessageBox>([&](QMessageBox* box) {
+      asked = box;
+      w().batchFinished({});  // the batch ends inside the question's loop
+    });
+    // Should the end not close it, the box is closed late, and the clock tells.
+    QTimer::singleShot(4500, w_.get(), [&] {
+      if (asked) asked->reject();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!w().confirmStop());
+    QVERIFY(clock.elapsed() < 3000);  // closed by the end of the batch, not late
+    QVERIFY(!asked);  // the box is gone
+    QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
+
+    modal::when<QMessageBox>([&](QMessageBox* box) {
+      QTest::mouseClick(buttonWithText(box, QStringLiteral("是(&Y)")), Qt::LeftButton);
+    });
+    QVERIFY(w().confirmStop());
+  }
+
+  // A prompter that cannot close its question and answers yes after the
+  // batch has ended: the answer is not taken.
+  void lateYesActsOnNothing() {
+    ScriptedPrompter prompts;
+    prompts.meanwhile = [this] { w().batchFinished({}); };
+    QVERIFY(!w().confirmStop());
+    prompts.meanwhile = nullptr;
+    QVERIFY(w().confirmStop());
+    QCOMPARE(prompts.questions, 2);
+  }
+
+  // The empty-list warning keeps its documented text and caption.
+  void emptyListWarning() {
+    ScriptedPrompter prompts;
+    w().warnEmptyList();
+    QCOMPARE(prompts.warnings, QStringList{QStringLiteral("添加:请先添加一个文件")});
+  }
+};
+
+QTEST_MAIN(TestBatchView)
+#include "test_batchview.moc"

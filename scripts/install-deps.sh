@@ -10,6 +10,7 @@ PACKAGES=(
   fonts-noto-cjk
   xvfb xauth imagemagick
   clang libclang-rt-dev
+  parallel
 )
 
 SUDO=""

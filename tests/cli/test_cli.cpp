@@ -1,6 +1,7 @@
 // vantrel-cli as scripts use it: its options, its exit status, its output
 // files (made by the real encoders from tiny clips) and its stop on a signal.
 #include <QJsonArray>
+#include <QStandardPaths>
 #include <signal.h>
 
 #include "cli_support.h"
@@ -200,6 +201,26 @@ class TestCli : public QObject {
     QTest::qWait(300);  // anything still running would write now
     QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(QDir(cache_ + "/Vantrel/work").entryList({"cli-*"}, QDir::Dirs).isEmpty());
+  }
+
+  // The README's way to spread a batch over machines, with this machine as
+  // the only one (":"): every clip comes back in a folder of its own.
+  void gnuParallelSpreadsABatch() {
+    if (QStandardPaths::findExecutable("parallel").isEmpty()) QSKIP("GNU parallel is not installed");
+    const QString work = path("parallel");
+    QDir().mkpath(work);
+    for (const QString n : {"one.mp4", "two words.mp4"}) QVERIFY(QFile::copy(clip_, work + "/" + n));
+    QProcess p;
+    prepareCli(p, cache_);
+    p.setWorkingDirectory(work);
+    p.setProgram("parallel");
+    p.setArguments({"-S", ":", "--trc", "{.}.out", cliProgram(), "-q", "-f", "3gp", "-o", "{.}.out", "{}", ":::",
+                    "one.mp4", "two words.mp4"});
+    p.start();
+    QVERIFY(p.waitForFinished(120000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QCOMPARE(timelessNames(work + "/one.out"), QStringList{"one.3gp"});
+    QCOMPARE(timelessNames(work + "/two words.out"), QStringList{"two words.3gp"});
   }
 
   void failedFileGivesExitOne() {

@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-noto-cjk
   xvfb xauth imagemagick
   clang libclang-rt-dev
+  parallel
 )
 
 SUDO=""

@@ -196,6 +196,7 @@ void BatchDriver::report(Lane& lane, int percent) {
   p.stage = lane.stage + 1;
   p.stageCount = qMax(1, lane.format->stageCount);
   p.percent = percent;
+  p.stageSeconds = lane.progress.fileDuration;
   p.source = lane.source;
   p.caption = caption_;
   host_.batchProgress(p);

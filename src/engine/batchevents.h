@@ -8,6 +8,7 @@ struct BatchProgress {
   int stage = 0;       // 1 or 2
   int stageCount = 0;  // stages of the chosen format: 1 or 2
   int percent = -1;    // 0 to 100 of the running stage; -1 while unknown
+  int stageSeconds = 0;  // length of the stage's input as the tool read it; 0 while unknown
   QString source;      // the file being converted
   QString caption;     // the progress caption as the window shows it
 };

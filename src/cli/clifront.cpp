@@ -1,0 +1,135 @@
+#include "cli/clifront.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "cli/console.h"
+#include "engine/failurereasons.h"
+#include "settings/core/appdirs.h"
+
+namespace {
+void writeTo(FILE* stream, const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+  std::fflush(stream);
+}
+}  // namespace
+
+CliFront::CliFront(const CliRequest& request, QObject* parent)
+    : QObject(parent), request_(request), folder_(request.outputFolder), driver_(*this, *this) {
+  files_.appendFiles(request_.sources);
+  fileCount_ = files_.count();
+  terminal_ = !request_.quiet && Console::stderrIsTerminal();
+  setPrompter(this);
+}
+
+CliFront::~CliFront() { setPrompter(nullptr); }
+
+int CliFront::run() {
+  // Each copy of the program keeps its work files in a folder of its own, so
+  // copies started side by side never share one.
+  QTemporaryDir work(AppDirs::join(AppDirs::workFolder(), QStringLiteral("cli-XXXXXX")));
+  if (!work.isValid()) {
+    writeTo(stderr, QStringLiteral("vantrel-cli: cannot make a work folder in %1\n").arg(AppDirs::workFolder()));
+    return 1;
+  }
+  driver_.setWorkFolder(work.path());
+  driver_.setJobs(request_.jobs);
+
+  Console::catchInterrupts();
+  int stoppedBy = 0;
+  signalWatch_.setInterval(50);
+  connect(&signalWatch_, &QTimer::timeout, this, [this, &stoppedBy] {
+    if (stoppedBy || !Console::pendingSignal()) return;
+    stoppedBy = Console::pendingSignal();
+    clearProgressLine();
+    if (!request_.quiet) writeTo(stderr, QStringLiteral("vantrel-cli: stopping\n"));
+    driver_.requestStop();
+  });
+  signalWatch_.start();
+
+  QEventLoop loop;
+  connect(&driver_, &BatchDriver::batchEnded, &loop, &QEventLoop::quit);
+  driver_.start();
+  if (driver_.isRunning()) loop.exec();
+  signalWatch_.stop();
+  clearProgressLine();
+
+  if (!summary_) return 1;
+  for (const FileFailure& f : summary_->failures)
+    writeTo(stderr, QStringLiteral("vantrel-cli: failed: %1: %2 [%3] %4\n").arg(f.source, f.reason, f.code, f.detail));
+  if (summary_->startFailed)
+    writeTo(stderr, QStringLiteral("vantrel-cli: %1; %2 file(s) not converted\n")
+                        .arg(FailureReasons::text(QStringLiteral("start-failed")))
+                        .arg(files_.count() - summary_->failures.size()));
+  if (summary_->stopped && stoppedBy) return Console::exitStatusFor(stoppedBy);
+  if (summary_->startFailed || !summary_->failures.isEmpty()) return 1;
+  return 0;
+}
+
+void CliFront::clearProgressLine() {
+  if (!progressShown_) return;
+  writeTo(stderr, QStringLiteral("\r\x1b[K"));
+  progressShown_ = false;
+}
+
+void CliFront::batchProgress(const BatchProgress& p) {
+  auto& clock = stageClocks_[p.fileIndex];
+  if (clock.first != p.stage) {
+    clock.first = p.stage;
+    clock.second.start();
+  }
+  if (!terminal_) return;
+  QString line = QStringLiteral("[%1/%2] %3  stage %4/%5")
+                     .arg(p.fileIndex)
+                     .arg(p.fileCount)
+                     .arg(QFileInfo(p.source).fileName())
+                     .arg(p.stage)
+                     .arg(p.stageCount);
+  if (p.percent >= 0) line += QStringLiteral("  %1%").arg(p.percent);
+  const double seconds = clock.second.elapsed() / 1000.0;
+  if (p.percent > 0 && p.stageSeconds > 0 && seconds > 0.2)
+    line += QStringLiteral("  %1x").arg(p.percent / 100.0 * p.stageSeconds / seconds, 0, 'f', 1);
+  writeTo(stderr, QStringLiteral("\r\x1b[K") + line);
+  progressShown_ = true;
+}
+
+void CliFront::fileFinished(const FileResult& r) {
+  clearProgressLine();
+  const double seconds = r.milliseconds / 1000.0;
+  if (request_.json) {
+    QJsonObject o;
+    o[QStringLiteral("source")] = r.source;
+    o[QStringLiteral("output")] = r.converted ? QJsonValue(r.output) : QJsonValue(QJsonValue::Null);
+    o[QStringLiteral("status")] = r.converted ? QStringLiteral("converted") : QStringLiteral("failed");
+    o[QStringLiteral("reason")] = r.converted ? QJsonValue(QJsonValue::Null) : QJsonValue(r.failure.code);
+    if (!r.converted) {
+      o[QStringLiteral("message")] = r.failure.reason;
+      o[QStringLiteral("detail")] = r.failure.detail;
+    }
+    o[QStringLiteral("seconds")] = qRound(seconds * 1000) / 1000.0;
+    writeTo(stdout, QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    return;
+  }
+  if (request_.quiet) return;
+  if (r.converted)
+    writeTo(stdout, QStringLiteral("converted: %1 -> %2 (%3 s)\n").arg(r.source, r.output).arg(seconds, 0, 'f', 1));
+  else
+    writeTo(stdout, QStringLiteral("failed: %1: %2\n").arg(r.source, r.failure.reason));
+}
+
+void CliFront::warnEmptyList() { writeTo(stderr, QStringLiteral("vantrel-cli: no files to convert\n")); }
+
+void CliFront::batchFinished(const BatchSummary& summary) { summary_ = summary; }
+
+void CliFront::critical(const QString& text) { writeTo(stderr, QStringLiteral("vantrel-cli: %1\n").arg(text)); }
+void CliFront::warning(const QString& text, const QString&) { critical(text); }
+void CliFront::information(const QString& text, const QString&) {
+  if (!request_.quiet) critical(text);
+}
+bool CliFront::question(const QString&, const QString&) { return false; }

@@ -28,7 +28,7 @@ BatchDriver::BatchDriver(BatchHost& host, Shell& shell, QObject* parent)
 BatchDriver::~BatchDriver() { abort(); }
 
 BuildContext BatchDriver::buildContext() const {
-  return {AppDirs::programFolder(), AppDirs::join(AppDirs::workFolder(), kWorkFileName)};
+  return {AppDirs::toolFolder(), AppDirs::join(AppDirs::workFolder(), kWorkFileName)};
 }
 
 void BatchDriver::imgStart_Click() {
@@ -204,7 +204,7 @@ void BatchDriver::endBatch() {
   progress_.fileDuration = 0;
   shell_.openFolder(host_.outputFolderText());
   if (options().soundSwitch == 0 && !stopRequested_) {
-    shell_.playSound(AppDirs::join(AppDirs::programFolder(), QStringLiteral("sound.wav")),
+    shell_.playSound(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
                      [this] { finishEnd(); });
   } else {
     finishEnd();

@@ -8,7 +8,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavutil-dev
   fonts-noto-cjk
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool
+  dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file
   clang libclang-rt-dev
 )
 

@@ -262,7 +262,12 @@ class TestAppDirs : public QObject {
     }
     QCOMPARE(entries(root).size(), 4);
     copies[2].start(exe, {});
-    QTRY_COMPARE_WITH_TIMEOUT(entries(root).size(), 2, 10000);
+    QVERIFY(copies[2].waitForStarted(5000));
+    // Folders are named after the process that holds them.
+    const QString own = QStringLiteral("copy-%1-").arg(copies[2].processId());
+    QTRY_VERIFY_WITH_TIMEOUT(entries(root).size() == 2 && entries(root)[0].startsWith(own) &&
+                                 entries(root)[1].startsWith(own),
+                             10000);
     QCOMPARE(copies[2].state(), QProcess::Running);
     const QStringList left = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(left.size(), 1);

@@ -84,8 +84,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "could not make the test clip with ffmpeg\n");
     return 1;
   }
-  const QString app_ = QFileInfo(QStringLiteral(VANTREL_DATA_DIR)).absolutePath();
-  const BuildContext ctx{app_, dir.filePath(QStringLiteral("tmp.mp4"))};
+  const BuildContext ctx{QStringLiteral(VANTREL_DATA_DIR), dir.filePath(QStringLiteral("tmp.mp4"))};
   QProcessEnvironment traced = QProcessEnvironment::systemEnvironment();
   traced.insert(QStringLiteral("VANTREL_TOOL_TRACE"), QStringLiteral("1"));
 

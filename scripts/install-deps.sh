@@ -9,7 +9,8 @@ PACKAGES=(
   qt6-translations-l10n
   ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavutil-dev
   fonts-noto-cjk
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool
+  dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file
   clang libclang-rt-dev
   parallel
 )

@@ -152,7 +152,7 @@ void BatchDriver::startFile(Lane& lane) {
 void BatchDriver::startStage(Lane& lane) {
   const Formats::Format& f = *lane.format;
   const bool last = lane.stage + 1 >= f.stageCount;
-  const BuildContext ctx{AppDirs::programFolder(), workFile(lane.index)};
+  const BuildContext ctx{AppDirs::toolFolder(), workFile(lane.index)};
   PanelValues v = host_.panelValues();
   v.format = f.stageCount ? f.position : -1;
   if (last && f.stageCount) {
@@ -311,7 +311,7 @@ void BatchDriver::endBatch() {
   // The folder is worth opening only when something new is in it.
   if (converted_ > 0) shell_.openFolder(host_.outputFolderText());
   if (options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
-    shell_.playSound(AppDirs::join(AppDirs::programFolder(), QStringLiteral("sound.wav")),
+    shell_.playSound(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
                      [this] { finishEnd(); });
   } else {
     finishEnd();

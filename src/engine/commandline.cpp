@@ -17,7 +17,7 @@ QString toolProgram(const BuildContext& ctx, const QString& tool) {
 #else
   const QString name = tool;
 #endif
-  return AppDirs::join(AppDirs::join(ctx.appFolder, QStringLiteral("data")), name);
+  return AppDirs::join(ctx.toolFolder, name);
 }
 
 QString channelCount(const PanelValues& v) { return QString::number(v.channel + 1); }

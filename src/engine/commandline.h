@@ -18,7 +18,7 @@ struct PanelValues {
 
 // Where the builders find the tools and the work file.
 struct BuildContext {
-  QString appFolder;  // program folder; tools are appFolder/data/<tool>
+  QString toolFolder;  // folder of the tools: toolFolder/<tool>
   QString workFile;   // the intermediate work file (work folder + "tmp.mp4")
 };
 

@@ -1,6 +1,8 @@
 #include "filelist/pathhelpers.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 
 namespace {
 bool isSeparator(QChar c) {
@@ -29,4 +31,17 @@ QString BaseNameFromPath(const QString& path) {
   const QString name = FileNameFromPath(path);
   const qsizetype dot = name.indexOf(QLatin1Char('.'));
   return dot < 0 ? name : name.left(dot);
+}
+
+QStringList FilesFromArguments(const QStringList& arguments, const QString& workingFolder) {
+  QStringList files;
+  for (const QString& argument : arguments) {
+    QString path = argument;
+    if (argument.startsWith(QStringLiteral("file://"))) path = QUrl(argument).toLocalFile();
+    if (path.isEmpty()) continue;
+    const QFileInfo info(QDir(workingFolder), path);
+    if (!info.isFile()) continue;
+    files.append(QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath())));
+  }
+  return files;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 // Splitting the paths of the file list. Only the native separator (and, where
 // drives exist, the drive colon) separates; everything else is an ordinary
@@ -12,3 +13,10 @@ QString ParsePath(const QString& sPathIn);
 QString FileNameFromPath(const QString& path);
 // The file name cut before its first dot.
 QString BaseNameFromPath(const QString& path);
+
+// The files named on the program's command line (the arguments after the
+// program name, as a desktop's "Open with" hands them over): each existing
+// file as a full native path, relative names taken from `workingFolder`,
+// file:// addresses as their local file. Anything else (a folder, a missing
+// name) is left out; the program has no options.
+QStringList FilesFromArguments(const QStringList& arguments, const QString& workingFolder);

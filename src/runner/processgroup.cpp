@@ -6,12 +6,27 @@
 #include <signal.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace ProcessGroup {
 
 void prepare(QProcess& process) {
 #ifdef Q_OS_UNIX
-  process.setChildProcessModifier([] { ::setpgid(0, 0); });
+  const pid_t parent = ::getpid();
+  process.setChildProcessModifier([parent] {
+    ::setpgid(0, 0);
+#ifdef Q_OS_LINUX
+    // The tool never outlives the program: when the thread that started it
+    // (the program's main thread) ends, the tool gets SIGTERM, removes its
+    // partial output and ends its own children.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The program may have died before that request was made: then the tool
+    // does not start at all.
+    if (::getppid() != parent) ::_exit(127);
+#endif
+  });
 #else
   Q_UNUSED(process);
 #endif

@@ -144,7 +144,7 @@ void frmMain::imgToolbar_Click(int index) {
 void frmMain::imgHelp_Click() {
   // A missing help page gives no message.
   shell_->openUrl(
-      QUrl::fromLocalFile(AppDirs::join(AppDirs::programFolder(), QStringLiteral("help.html"))));
+      QUrl::fromLocalFile(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("help.html"))));
   imgHelp->setPixmap(QPixmap());
 }
 

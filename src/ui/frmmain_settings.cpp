@@ -30,7 +30,7 @@ namespace {
 void applySkin() {
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (!app) return;
-  QFile sheet(AppDirs::join(AppDirs::programFolder(), QStringLiteral("skin.qss")));
+  QFile sheet(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("skin.qss")));
   if (!QFileInfo(sheet.fileName()).isFile() || !sheet.open(QIODevice::ReadOnly)) return;
   app->setStyleSheet(QString::fromUtf8(sheet.read(4 * 1024 * 1024)));
 }

@@ -1,7 +1,10 @@
 #include <QApplication>
+#include <QDir>
 #include <QScreen>
 
+#include "filelist/pathhelpers.h"
 #include "runner/prompter.h"
+#include "settings/core/appdirs.h"
 #include "settings/core/singlecopy.h"
 #include "ui/chinese.h"
 #include "ui/desktop.h"
@@ -9,18 +12,24 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Settings in ~/.config/Vantrel, work files in ~/.cache/Vantrel.
   QApplication::setApplicationName(QStringLiteral("Vantrel"));
-  QApplication::setOrganizationName(QStringLiteral("Vantrel"));
   // Qt's own dialogs and buttons in Chinese, like the rest of the window.
   Chinese::installQtTranslation(&app);
   Chinese::useQtDialogs();
   // A second copy ends at once: no window, no message, no file written.
   SingleCopyLock lock;
   if (!lock.acquire()) return 0;
+  // This copy's work folder; what copies that died left there goes now.
+  AppDirs::workFolder();
   MessageBoxPrompter boxes;
   setPrompter(&boxes);
   frmMain window;
   window.Form_Load();
+  // Files named on the command line ("Open with") join the list.
+  const QStringList files = FilesFromArguments(QApplication::arguments().mid(1), QDir::currentPath());
+  for (const QString& file : files) window.AppendFile(file);
+  if (!files.isEmpty()) window.RefreshListHint();
   // Centred on the screen at start.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     window.move(screen->availableGeometry().center() - window.rect().center());

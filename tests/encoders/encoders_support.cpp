@@ -74,7 +74,7 @@ Probe probe(const QString& path) {
 }
 
 BuildContext buildContext(const QString& workFolder) {
-  return BuildContext{QStringLiteral(VANTREL_BUILD_DIR), QDir(workFolder).filePath(QStringLiteral("tmp.mp4"))};
+  return BuildContext{QStringLiteral(VANTREL_DATA_DIR), QDir(workFolder).filePath(QStringLiteral("tmp.mp4"))};
 }
 
 QStringList folderEntries(const QString& folder) {

@@ -10,8 +10,8 @@
 #include "filelist/pathhelpers.h"
 
 namespace {
-const BuildContext kCtx{QStringLiteral("/opt/vantrel"), QStringLiteral("/home/u/.cache/Vantrel/work/tmp.mp4")};
-const QString kApp = kCtx.appFolder;
+const QString kApp = QStringLiteral("/opt/vantrel");
+const BuildContext kCtx{kApp + "/data", QStringLiteral("/home/u/.cache/Vantrel/work/tmp.mp4")};
 const QString kWork = kCtx.workFile;
 const QString Q = QStringLiteral("\"");
 

@@ -42,3 +42,13 @@ class Sandbox {
  private:
   QTemporaryDir dir_;
 };
+
+// Processes as /proc shows them (Linux).
+namespace Procs {
+// Gone, or a zombie waiting to be reaped.
+bool gone(qint64 pid);
+// Every live process below `pid`, children before grandchildren.
+QList<qint64> descendants(qint64 pid);
+// The process's name ("conv", "ffmpeg").
+QString name(qint64 pid);
+}  // namespace Procs

@@ -49,16 +49,6 @@ QByteArray setupLines(const QStringList& fields) {
 
 QString workFile(const char* name) { return QDir(AppDirs::workFolder()).filePath(QLatin1String(name)); }
 
-#ifdef Q_OS_LINUX
-// Gone, or a zombie waiting to be reaped.
-bool processGone(qint64 pid) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return true;
-  const QByteArray s = stat.readAll();
-  const qsizetype close = s.lastIndexOf(')');
-  return close >= 0 && s.mid(close + 2, 1) == "Z";
-}
-#endif
 
 void writeTool(const Sandbox& sb, const QString& name, const QByteArray& script) {
   QDir(sb.programFolder()).mkpath("data");
@@ -553,7 +543,7 @@ class TestStartup : public QObject {
     const bool gone = QTest::qWaitFor(
         [&] {
           return std::all_of(ids.begin(), ids.end(),
-                             [](const QByteArray& id) { return processGone(id.toLongLong()); });
+                             [](const QByteArray& id) { return Procs::gone(id.toLongLong()); });
         },
         3000);
     if (!gone)

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
@@ -128,17 +129,26 @@ class TestEncoderOutput : public QObject {
   // for their partial files (".vantrel-<pid>.part", for the next pids) are
   // never followed: the files they point to stay as they were, and without -y
   // the link itself is not replaced either.
+  // The same holds on file systems without unnamed files, where the partial
+  // file has a random name of its own ("named").
   void plantedLinks_data() {
     QTest::addColumn<bool>("replace");
     QTest::addColumn<bool>("victimExists");
-    QTest::newRow("dangling link at the name, no -y") << false << false;
-    QTest::newRow("link to a file at the name, no -y") << false << true;
-    QTest::newRow("link to a file at the name, -y") << true << true;
+    QTest::addColumn<bool>("named");
+    for (const bool named : {false, true}) {
+      const char* road = named ? ", named partial" : "";
+      QTest::addRow("dangling link at the name, no -y%s", road) << false << false << named;
+      QTest::addRow("link to a file at the name, no -y%s", road) << false << true << named;
+      QTest::addRow("link to a file at the name, -y%s", road) << true << true << named;
+    }
   }
 
   void plantedLinks() {
     QFETCH(bool, replace);
     QFETCH(bool, victimExists);
+    QFETCH(bool, named);
+    if (named) qputenv("VANTREL_TOOL_NAMED_PARTIAL", "1");
+    auto unset = qScopeGuard([] { qunsetenv("VANTREL_TOOL_NAMED_PARTIAL"); });
     QString src;
     const QString folder = caseFolder(clip_, &src);
     const QString out = folder + QStringLiteral("/out");
@@ -318,7 +328,16 @@ class TestEncoderOutput : public QObject {
   // A name at the file system's limit is written (also when it replaces a
   // file, which takes a second name of the tool's own); one byte more fails
   // at once with its reason, before any coding.
+  void namesAtTheLimit_data() {
+    QTest::addColumn<bool>("named");
+    QTest::newRow("unnamed partial") << false;
+    QTest::newRow("named partial") << true;
+  }
+
   void namesAtTheLimit() {
+    QFETCH(bool, named);
+    if (named) qputenv("VANTREL_TOOL_NAMED_PARTIAL", "1");
+    auto unset = qScopeGuard([] { qunsetenv("VANTREL_TOOL_NAMED_PARTIAL"); });
     QString src;
     const QString folder = caseFolder(clip_, &src);
     const QString atLimit = folder + "/out/" + QString(251, QLatin1Char('n')) + ".mp3";

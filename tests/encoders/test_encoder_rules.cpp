@@ -257,6 +257,10 @@ class TestEncoderRules : public QObject {
     // A shorter audio track of the source is not a fault of the output.
     p.audioDuration = 1.5;
     QVERIFY(!judgeOutput(p, {whole, StreamSpan{70, 1.5}}, 3.0, false));
+    // Video frames for most of what its rate promises over its length.
+    QVERIFY(!judgeOutput(p, {StreamSpan{75, 3.0, 25}, StreamSpan{140, 3}}, 3.0, false));
+    const auto sparse = judgeOutput(p, {StreamSpan{2, 3.0, 25}, StreamSpan{140, 3}}, 3.0, true);
+    QVERIFY(sparse && sparse->reason == Reason::SourceDamaged && sparse->why.contains("2 of about 75 frames"));
     // A stream the plan does not write is not looked for.
     Plan mp3 = coderPlan({"-vn"}, "o.mp3");
     QVERIFY(!judgeOutput(mp3, {std::nullopt, StreamSpan{100, 2}}, 2.0, false));

@@ -41,8 +41,11 @@ OutputStreams readOutput(const QString& path) {
   for (unsigned i = 0; i < f->nb_streams; ++i) {
     const Span span = spans.value(int(i));
     if (span.packets == 0) continue;
-    const StreamSpan got{span.packets, span.end > span.first ? span.end - span.first : 0.0};
-    const AVMediaType type = f->streams[i]->codecpar->codec_type;
+    const AVStream* s = f->streams[i];
+    const AVRational fps = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
+    const StreamSpan got{span.packets, span.end > span.first ? span.end - span.first : 0.0,
+                         fps.num > 0 && fps.den > 0 ? av_q2d(fps) : 0.0};
+    const AVMediaType type = s->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO && !out.video) out.video = got;
     if (type == AVMEDIA_TYPE_AUDIO && !out.audio) out.audio = got;
   }
@@ -61,6 +64,14 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
       return Shortfall{missing, sourceDamaged
                                     ? QStringLiteral("the source's %1 could not be decoded: the output has no %1").arg(kind)
                                     : QStringLiteral("the output has no %1").arg(kind)};
+    const double frames = got->rate * got->seconds;
+    if (got->rate > 0 && got->rate <= 1000 && got->packets < 0.5 * frames)
+      return Shortfall{missing, QStringLiteral("%1the output's %2 holds %3 of about %4 frames")
+                                    .arg(sourceDamaged ? QStringLiteral("the source's %1 could not be decoded: ").arg(kind)
+                                                       : QString(),
+                                         kind)
+                                    .arg(got->packets)
+                                    .arg(std::llround(frames))};
     const double expected = sourceLength > 0 ? sourceLength : secondsRead;
     if (expected <= 0 || got->seconds + std::max(0.5, 0.1 * expected) >= expected) return std::nullopt;
     return Shortfall{missing,

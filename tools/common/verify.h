@@ -13,6 +13,7 @@ namespace toolkit {
 struct StreamSpan {
   qint64 packets = 0;
   double seconds = 0;  // from the first timestamp to the end of the last packet
+  double rate = 0;     // frames per second its header states (video); 0: not stated
 };
 
 struct OutputStreams {
@@ -24,7 +25,7 @@ OutputStreams readOutput(const QString& path);
 
 // Why the output falls short of the plan, or nothing when it is whole: each
 // stream the plan writes is there, with packets for most of its expected
-// length. A stream is expected to last as long as its source stream, or as
+// length (and, for video, for most of the frames its rate promises). A stream is expected to last as long as its source stream, or as
 // long as `secondsRead` (what FFmpeg reported reading) when the source does
 // not say. `sourceDamaged`: FFmpeg reported a stream it could not decode.
 struct Shortfall {

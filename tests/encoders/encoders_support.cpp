@@ -34,6 +34,12 @@ Run runTool(const ToolCommand& command, int timeoutMs) {
   run.crashed = runner.crashed();
   run.output = runner.Outputs();
   run.lastLine = runner.lastLine();
+  const QStringList lines = run.output.trimmed().split(QLatin1Char('\n'));
+  if (lines.size() >= 2) {
+    const QString before = lines[lines.size() - 2].trimmed();
+    const qsizetype at = before.indexOf(QLatin1String(": reason: "));
+    if (at > 0) run.reason = before.mid(at + 10);
+  }
   return run;
 }
 

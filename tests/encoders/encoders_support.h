@@ -17,6 +17,7 @@ struct Run {
   QString output;       // everything printed
   QStringList chunks;   // as the runner handed it on
   QString lastLine;
+  QString reason;       // the code of the "<tool>: reason: <code>" line before the last
 };
 
 // Runs `command` through the program's own runner (merged output, chunks of

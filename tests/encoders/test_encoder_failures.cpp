@@ -98,24 +98,111 @@ class TestEncoderFailures : public QObject {
     QFile aviFile(avi);
     QVERIFY(aviFile.open(QIODevice::ReadOnly));
     QVERIFY(enc::writeFile(path(QStringLiteral("cut.avi")), aviFile.readAll().left(aviFile.size() / 2)));
+
+    // Streams whose packets are damaged: nothing or little of them decodes.
+    const QStringList av3 = {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f", "lavfi", "-i",
+                             "sine=duration=3", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                             "-c:a", "aac"};
+    QVERIFY(enc::makeClip(path(QStringLiteral("badvideo.mp4")), av3 + QStringList{"-bsf:v", "noise=amount=3"}));
+    QVERIFY(enc::makeClip(path(QStringLiteral("badaudio.mp4")), av3 + QStringList{"-bsf:a", "noise=amount=3"}));
+    // An AVI whose header declares 8000x8000 over frames of 160x120.
+    const QString raw = path(QStringLiteral("raw.avi"));
+    QVERIFY(enc::makeClip(raw, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                                "sine=duration=3", "-c:v", "rawvideo", "-pix_fmt", "yuv420p", "-c:a", "libmp3lame"}));
+    QFile rawFile(raw);
+    QVERIFY(rawFile.open(QIODevice::ReadOnly));
+    QByteArray header = rawFile.readAll();
+    const auto putLE = [&header](qsizetype at, quint32 v) {
+      for (int i = 0; i < 4; ++i) header[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    const qsizetype avih = header.indexOf("avih"), strf = header.indexOf("strf", header.indexOf("vids"));
+    QVERIFY(avih > 0 && strf > 0);
+    putLE(avih + 40, 8000);
+    putLE(avih + 44, 8000);
+    putLE(strf + 12, 8000);
+    putLE(strf + 16, 8000);
+    QVERIFY(enc::writeFile(path(QStringLiteral("huge.avi")), header));
+    // The first half of a Matroska file: its header still states the whole length.
+    const QString mkv = path(QStringLiteral("whole.mkv"));
+    QVERIFY(enc::makeClip(mkv, av3));
+    QFile mkvFile(mkv);
+    QVERIFY(mkvFile.open(QIODevice::ReadOnly));
+    QVERIFY(enc::writeFile(path(QStringLiteral("cut.mkv")), mkvFile.readAll().left(mkvFile.size() / 2)));
+    // Whole sources whose container lasts longer than the streams written: a
+    // subtitle cue at 09:59:59, a second audio track twice as long.
+    const QString srt = path(QStringLiteral("late.srt"));
+    QVERIFY(enc::writeFile(srt, "1\n09:59:59,000 --> 10:00:00,000\nlate\n\n"));
+    QVERIFY(enc::makeClip(path(QStringLiteral("latesub.mkv")),
+                          QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                                      "sine=duration=3", "-i", srt, "-map", "0", "-map", "1", "-map", "2", "-c:v",
+                                      "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-c:s", "srt"}));
+    QVERIFY(enc::makeClip(path(QStringLiteral("longsecond.mkv")),
+                          QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                                      "sine=duration=3", "-f", "lavfi", "-i", "sine=frequency=660:duration=6", "-map", "0",
+                                      "-map", "1", "-map", "2", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                                      "yuv420p", "-c:a", "aac"}));
   }
 
   void badSource_data() {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("code");
     for (const char* tool : {"conv", "conv2", "coder", "coder2"}) {
       const QString t = QString::fromLatin1(tool);
-      QTest::newRow(qPrintable(t + " not media")) << t << "notmedia.mp4" << "not a media file";
-      QTest::newRow(qPrintable(t + " empty")) << t << "empty.mp4" << "empty";
-      QTest::newRow(qPrintable(t + " missing")) << t << "missing.mp4" << "does not exist";
-      QTest::newRow(qPrintable(t + " cut mp4")) << t << "cut.mp4" << "ends early";
-      QTest::newRow(qPrintable(t + " cut avi")) << t << "cut.avi" << "truncated";
+      QTest::newRow(qPrintable(t + " not media")) << t << "notmedia.mp4" << "not a media file" << "not-media";
+      QTest::newRow(qPrintable(t + " empty")) << t << "empty.mp4" << "empty" << "not-media";
+      QTest::newRow(qPrintable(t + " missing")) << t << "missing.mp4" << "does not exist" << "source-missing";
+      QTest::newRow(qPrintable(t + " cut mp4")) << t << "cut.mp4" << "ends early" << "source-incomplete";
+      QTest::newRow(qPrintable(t + " cut avi")) << t << "cut.avi" << "truncated" << "source-incomplete";
+      // The MP3 road as well as the video formats.
+      QTest::newRow(qPrintable(t + " cut mkv")) << t << "cut.mkv" << "ends early" << "source-incomplete";
+      QTest::newRow(qPrintable(t + " damaged audio")) << t << "badaudio.mp4" << "could not be decoded"
+                                                      << "source-damaged";
+      if (t == QLatin1String("coder")) continue;  // MP3 takes no video
+      QTest::newRow(qPrintable(t + " damaged video")) << t << "badvideo.mp4" << "could not be decoded"
+                                                      << "source-damaged";
+      QTest::newRow(qPrintable(t + " absurd avi header")) << t << "huge.avi" << "could not be decoded"
+                                                          << "source-damaged";
     }
-    QTest::newRow("conv audio only") << "conv" << "tone.m4a" << "no video stream";
-    QTest::newRow("conv2 audio only") << "conv2" << "tone.m4a" << "no video stream";
-    QTest::newRow("coder2 audio only") << "coder2" << "tone.m4a" << "no video stream";
-    QTest::newRow("coder no audio for mp3") << "coder" << "silent.mp4" << "no audio stream";
+    QTest::newRow("conv audio only") << "conv" << "tone.m4a" << "no video stream" << "needs-video";
+    QTest::newRow("conv2 audio only") << "conv2" << "tone.m4a" << "no video stream" << "needs-video";
+    QTest::newRow("coder2 audio only") << "coder2" << "tone.m4a" << "no video stream" << "needs-video";
+    QTest::newRow("coder no audio for mp3") << "coder" << "silent.mp4" << "no audio stream" << "needs-audio";
+  }
+
+  // Whole sources whose container is longer than the streams a format uses
+  // convert in every format, to the length of those streams.
+  void longerContainer_data() {
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("source");
+    for (int pos = 0; pos < Formats::Count; ++pos) {
+      QTest::newRow(qPrintable(QStringLiteral("late subtitle pos%1").arg(pos))) << pos << "latesub.mkv";
+      QTest::newRow(qPrintable(QStringLiteral("longer second audio pos%1").arg(pos))) << pos << "longsecond.mkv";
+    }
+  }
+
+  void longerContainer() {
+    QFETCH(int, position);
+    QFETCH(QString, source);
+    const QString src = path(source);
+    const QString out = path(QStringLiteral("long%1/out").arg(++case_));
+    const QString work = path(QStringLiteral("long%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
+    const BuildContext ctx = enc::buildContext(work);
+    const QString ext = CommandLines::outputExtension(position);
+    const QString target = CommandLines::outputFileName(out, src, QTime::currentTime(), ext);
+    const bool twoStage = Formats::isTwoStage(position);
+    const enc::Run one = enc::runTool(CommandLines::stageOne(panel(position), src, twoStage ? QString() : target, ctx));
+    QVERIFY2(one.exitCode == 0, qPrintable(one.output));
+    if (twoStage) {
+      const enc::Run two = enc::runTool(CommandLines::stageTwo(panel(position), target, ctx));
+      QVERIFY2(two.exitCode == 0, qPrintable(two.output));
+    }
+    QCOMPARE(enc::folderEntries(out), QStringList{QFileInfo(target).fileName()});
+    const enc::Probe got = enc::probe(target);
+    QVERIFY(got.ok);
+    QVERIFY2(qAbs(got.duration - 3) < 0.5, qPrintable(QString::number(got.duration)));
   }
 
   // Sources that are unusual but whole convert.
@@ -155,6 +242,7 @@ class TestEncoderFailures : public QObject {
     QFETCH(QString, tool);
     QFETCH(QString, source);
     QFETCH(QString, reason);
+    QFETCH(QString, code);
     const QString src = path(source);
     const QByteArray before = enc::fileHash(src);
     const QString out = path(QStringLiteral("bad%1/out").arg(++case_));
@@ -165,6 +253,7 @@ class TestEncoderFailures : public QObject {
     const QString name = tool == QLatin1String("conv2") ? QStringLiteral("conv") : tool;
     QVERIFY2(run.lastLine.startsWith(name + QStringLiteral(": error: ")), qPrintable(run.output));
     QVERIFY2(run.lastLine.contains(reason), qPrintable(run.lastLine));
+    QCOMPARE(run.reason, code);
     QCOMPARE(enc::folderEntries(out), QStringList());
     QCOMPARE(enc::folderEntries(work), QStringList());
     QCOMPARE(enc::fileHash(src), before);
@@ -217,6 +306,7 @@ class TestEncoderFailures : public QObject {
     const enc::Run run = enc::runTool(cmd);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.lastLine.startsWith(tool + QStringLiteral(": error: ")), qPrintable(run.output));
+    QCOMPARE(run.reason, QStringLiteral("usage"));
     QVERIFY2(run.lastLine.contains(reason), qPrintable(run.lastLine));
     QCOMPARE(enc::fileHash(src), before);
     QCOMPARE(enc::fileHash(existing), enc::fileHash(existing));
@@ -287,7 +377,10 @@ class TestEncoderFailures : public QObject {
     const QString out = path(QStringLiteral("stop%1").arg(++case_));
     const QString work = path(QStringLiteral("stop%1/work").arg(case_));
     QVERIFY(QDir().mkpath(work));
-    const ToolCommand cmd = commandFor(tool, longClip_, out, work);
+    // A copy of its own: the FFmpeg children name it, not the output.
+    const QString source = path(QStringLiteral("stop%1/source.mp4").arg(case_));
+    QVERIFY(QFile::copy(longClip_, source));
+    const ToolCommand cmd = commandFor(tool, source, out, work);
     DOSOutputs runner;
     QString output;
     QEventLoop running, ending;
@@ -315,8 +408,7 @@ class TestEncoderFailures : public QObject {
     QVERIFY(runner.exitCode() != 0 || runner.crashed());
     QVERIFY2(runner.lastLine().contains(QLatin1String("stopped")) || runner.lastLine().contains(QLatin1String("error")),
              qPrintable(runner.Outputs()));
-    QCOMPARE(enc::folderEntries(out).filter(QStringLiteral(".3gp")), QStringList());
-    QCOMPARE(enc::folderEntries(out).filter(QStringLiteral("part")), QStringList());
+    QCOMPARE(enc::folderEntries(out), (QStringList{QStringLiteral("source.mp4"), QStringLiteral("work")}));
     QCOMPARE(enc::folderEntries(work), QStringList());
 #ifdef Q_OS_LINUX
     QCOMPARE(processesMentioning(QStringLiteral("stop%1/").arg(case_)), 0);

@@ -9,6 +9,7 @@
 #include "common/encode.h"
 #include "common/plan.h"
 #include "common/values.h"
+#include "common/verify.h"
 #include "engine/progress.h"
 
 using namespace toolkit;
@@ -181,6 +182,107 @@ class TestEncoderRules : public QObject {
     QVERIFY(hasNote(byName, "-f avi"));
     QCOMPARE(coderPlan({"-f", "rm"}, "o.unknown").container, Container::RM);
     QVERIFY_THROWS_EXCEPTION(ToolError, coderPlan({}, "o.unknown"));
+  }
+
+  // RealVideo 1.0 takes frames of fewer than 4096 macroblocks: a larger
+  // picture becomes the largest multiple-of-16 size below the budget with the
+  // same aspect, said in one note; never larger than asked.
+  void realVideoBudget_data() {
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QSize>("written");
+    QTest::newRow("720p fits (3600 blocks)") << QSize(1280, 720) << QString() << QSize(1280, 720);
+    QTest::newRow("1080p") << QSize(1920, 1080) << QString() << QSize(1360, 768);
+    QTest::newRow("portrait") << QSize(1080, 1920) << QString() << QSize(768, 1360);
+    QTest::newRow("4k") << QSize(3840, 2160) << QString() << QSize(1360, 768);
+    QTest::newRow("exactly 4096 blocks") << QSize(1024, 1024) << QString() << QSize(1008, 1008);
+    QTest::newRow("rounded up to 4096 blocks") << QSize(1030, 1020) << QString() << QSize(1024, 1008);
+    QTest::newRow("one block under") << QSize(1024, 1008) << QString() << QSize(1024, 1008);
+    QTest::newRow("typed over the budget") << QSize(320, 240) << QString("1920x1080") << QSize(1360, 768);
+    QTest::newRow("small, untouched") << QSize(320, 240) << QString() << QSize(320, 240);
+  }
+
+  void realVideoBudget() {
+    QFETCH(QSize, source);
+    QFETCH(QString, asked);
+    QFETCH(QSize, written);
+    MediaInfo src = avSource();
+    src.size = source;
+    QStringList options = {"-vcodec", "rv10", "-b", "1200k", "-f", "rm"};
+    if (!asked.isEmpty()) options << "-s" << asked;
+    const Plan p = coderPlan(options, "o.rmvb", src);
+    QCOMPARE(p.size, written);
+    QVERIFY(qint64(p.size.width() / 16) * (p.size.height() / 16) < 4096);
+    QCOMPARE(p.size.width() % 16 + p.size.height() % 16, 0);
+    const QSize want = asked.isEmpty() ? source : *parseSize(asked);
+    const bool shrunk = alignSize(want, 16) != written;
+    QCOMPARE(hasNote(p, "macroblocks"), shrunk);
+    QVERIFY(!(shrunk && hasNote(p, "multiples of 16")));  // one note for one change
+  }
+
+  // RealMedia takes no packet over 64 KiB: the video gets a rate control whose
+  // buffer keeps each frame under it, and a bitrate that leaves room for it.
+  void realMediaFrameLimit() {
+    const Plan p = coderPlan({"-vcodec", "rv10", "-b", "1200k", "-f", "rm"}, "o.rm");
+    QVERIFY(p.videoBufferKbits > 0 && p.videoBufferKbits * 1000 / 8 < 65536);
+    QVERIFY(p.videoMaxKbps >= p.videoKbps);
+    const QStringList args = ffmpegArgs(p, "t", false);
+    QCOMPARE(args.value(args.indexOf("-bufsize") + 1), shortNumber(p.videoBufferKbits) + "k");
+    QCOMPARE(args.value(args.indexOf("-maxrate") + 1), shortNumber(p.videoMaxKbps) + "k");
+    // Above what the buffer can carry at the frame rate: lowered, with a note.
+    MediaInfo slow = avSource();
+    slow.frameRate = {10, 1};
+    const Plan fast = coderPlan({"-vcodec", "rv10", "-b", "20000k", "-f", "rm"}, "o.rm", slow);
+    QVERIFY(fast.videoKbps * 1000 / 10 <= fast.videoBufferKbits * 1000);
+    QVERIFY(hasNote(fast, "64 KiB"));
+    // Other containers take any packet.
+    QVERIFY(!ffmpegArgs(coderPlan({}, "o.mov"), "t", false).contains("-bufsize"));
+  }
+
+  // What each stream is measured against: its own length, else what FFmpeg
+  // read; a missing or short stream is damage when FFmpeg could not decode.
+  void judgingTheOutput() {
+    Plan p = coderPlan({}, "o.mov");
+    p.videoDuration = 3;
+    p.audioDuration = 0;  // not stated by the source
+    const StreamSpan whole{75, 3.0};
+    QVERIFY(!judgeOutput(p, {whole, StreamSpan{140, 2.9}}, 3.0, false));
+    QVERIFY(!judgeOutput(p, {whole, StreamSpan{140, 2.55}}, 3.0, false));  // within the tolerance
+    auto missing = judgeOutput(p, {std::nullopt, StreamSpan{140, 3}}, 3.0, true);
+    QVERIFY(missing && missing->reason == Reason::SourceDamaged && missing->why.contains("no video"));
+    missing = judgeOutput(p, {std::nullopt, StreamSpan{140, 3}}, 3.0, false);
+    QVERIFY(missing && missing->reason == Reason::EncodeFailed);
+    const auto shortAudio = judgeOutput(p, {whole, StreamSpan{1, 0.02}}, 3.0, true);
+    QVERIFY(shortAudio && shortAudio->reason == Reason::SourceDamaged && shortAudio->why.contains("audio"));
+    // A shorter audio track of the source is not a fault of the output.
+    p.audioDuration = 1.5;
+    QVERIFY(!judgeOutput(p, {whole, StreamSpan{70, 1.5}}, 3.0, false));
+    // Video frames for most of what its rate promises over its length.
+    QVERIFY(!judgeOutput(p, {StreamSpan{75, 3.0, 25}, StreamSpan{140, 3}}, 3.0, false));
+    const auto sparse = judgeOutput(p, {StreamSpan{2, 3.0, 25}, StreamSpan{140, 3}}, 3.0, true);
+    QVERIFY(sparse && sparse->reason == Reason::SourceDamaged && sparse->why.contains("2 of about 75 frames"));
+    // A stream the plan does not write is not looked for.
+    Plan mp3 = coderPlan({"-vn"}, "o.mp3");
+    QVERIFY(!judgeOutput(mp3, {std::nullopt, StreamSpan{100, 2}}, 2.0, false));
+  }
+
+  void failureReasons() {
+    QCOMPARE(reasonCode(Reason::DiskFull), QStringLiteral("disk-full"));
+    QCOMPARE(reasonCode(Reason::SourceDamaged), QStringLiteral("source-damaged"));
+    QCOMPARE(reasonForErrno(ENOSPC), Reason::DiskFull);
+    QCOMPARE(reasonForErrno(EROFS), Reason::OutputUnwritable);
+    QCOMPARE(reasonForErrno(EACCES), Reason::OutputUnwritable);
+    QCOMPARE(reasonForErrno(ENAMETOOLONG), Reason::NameTooLong);
+    QCOMPARE(reasonForErrno(EIO), Reason::EncodeFailed);
+    const QString trailer = "[mov @ 0x1] Error writing trailer of /x.mov: No space left on device";
+    QCOMPARE(classifyFfmpegLine(trailer), FfmpegTrouble::Write);
+    QCOMPARE(reasonForWriteError(trailer), Reason::DiskFull);
+    QCOMPARE(classifyFfmpegLine("av_interleaved_write_frame(): Permission denied"), FfmpegTrouble::Write);
+    QCOMPARE(reasonForWriteError("av_interleaved_write_frame(): Permission denied"), Reason::OutputUnwritable);
+    QCOMPARE(classifyFfmpegLine("Error while decoding stream #0:0: Invalid data found when processing input"),
+             FfmpegTrouble::Decode);
+    QCOMPARE(classifyFfmpegLine("[h264 @ 0x1] error while decoding MB 9 0"), FfmpegTrouble::Decode);
+    QCOMPARE(classifyFfmpegLine("Conversion failed!"), FfmpegTrouble::None);
   }
 
   void plansOfSourcesWithoutStreams() {

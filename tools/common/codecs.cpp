@@ -7,10 +7,10 @@ namespace toolkit {
 
 const VideoTraits& traits(VideoCodec c) {
   static const VideoTraits t[] = {
-      {QStringLiteral("RealVideo 1.0"), QStringLiteral("rv10"), 16, false, 800},
-      {QStringLiteral("MPEG-2"), QStringLiteral("mpeg2video"), 2, true, 800},
-      {QStringLiteral("MPEG-4 Part 2"), QStringLiteral("mpeg4"), 2, false, 800},
-      {QStringLiteral("H.264"), QStringLiteral("libx264"), 2, false, 0},
+      {QStringLiteral("RealVideo 1.0"), QStringLiteral("rv10"), 16, false, 800, 4096},
+      {QStringLiteral("MPEG-2"), QStringLiteral("mpeg2video"), 2, true, 800, 0},
+      {QStringLiteral("MPEG-4 Part 2"), QStringLiteral("mpeg4"), 2, false, 800, 0},
+      {QStringLiteral("H.264"), QStringLiteral("libx264"), 2, false, 0, 0},
   };
   return t[int(c)];
 }
@@ -33,7 +33,7 @@ const ContainerTraits& traits(Container c) {
   using V = VideoCodec;
   using A = AudioCodec;
   static const ContainerTraits t[] = {
-      {QStringLiteral("RealMedia"), QStringLiteral("rm"), V::RV10, A::AC3, {V::RV10}, {A::AC3}},
+      {QStringLiteral("RealMedia"), QStringLiteral("rm"), V::RV10, A::AC3, {V::RV10}, {A::AC3}, 65535},
       {QStringLiteral("MPEG-2 program stream"), QStringLiteral("vob"), V::MPEG2, A::MP2,
        {V::MPEG2}, {A::MP2, A::MP3, A::AC3}},
       {QStringLiteral("AVI"), QStringLiteral("avi"), V::MPEG4, A::MP3,

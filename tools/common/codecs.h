@@ -19,6 +19,7 @@ struct VideoTraits {
   int align;           // width and height are multiples of this
   bool fixedRates;     // only the MPEG-2 frame rates
   double defaultKbps;  // 0: the encoder's own quality mode
+  int maxMacroblocks;  // frames must hold fewer 16x16 blocks; 0: no limit
 };
 struct AudioTraits {
   QString label;
@@ -34,6 +35,7 @@ struct ContainerTraits {
   AudioCodec audio;
   QVector<VideoCodec> videos;       // codecs it can hold
   QVector<AudioCodec> audios;
+  int maxPacketBytes = 0;           // largest packet the muxer takes; 0: no limit
 };
 
 const VideoTraits& traits(VideoCodec c);

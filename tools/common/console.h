@@ -6,22 +6,50 @@ namespace toolkit {
 
 // Writes one line to standard output and flushes it: the main program reads
 // our output through a pipe and must see every line as soon as it is printed.
-void printLine(const QString& line);
+// Returns false when the line could not be written (the reader is gone).
+bool printLine(const QString& line);
 
-// A failure the tool reports in one line and ends on. `usage` marks a command
-// line the tool does not take (exit status 2); anything else is status 1.
+// Why a run failed, as the main program reads it from the line
+// "<tool>: reason: <code>" printed just before the last line.
+enum class Reason {
+  SourceMissing,
+  NotMedia,
+  SourceIncomplete,
+  SourceDamaged,
+  NeedsVideo,
+  NeedsAudio,
+  DiskFull,
+  OutputUnwritable,
+  NameTooLong,
+  NoFfmpeg,
+  EncodeFailed,
+  Usage,
+  Stopped,
+};
+// The stable lower-case code: "source-missing", "disk-full", ...
+QString reasonCode(Reason reason);
+// The reason for a failed file operation of the tool's own, by errno (or its
+// Windows counterpart); `fallback` for anything else.
+Reason reasonForErrno(int error, Reason fallback = Reason::EncodeFailed);
+
+// A failure the tool reports in two lines and ends on. A usage error marks a
+// command line the tool does not take (exit status 2); anything else is 1.
 class ToolError : public std::runtime_error {
  public:
-  explicit ToolError(const QString& message, bool usage = false)
-      : std::runtime_error(message.toStdString()), message_(message), usage_(usage) {}
+  explicit ToolError(const QString& message, Reason reason = Reason::EncodeFailed)
+      : std::runtime_error(message.toStdString()), message_(message), reason_(reason) {}
   const QString& message() const { return message_; }
-  bool usage() const { return usage_; }
+  Reason reason() const { return reason_; }
+  bool usage() const { return reason_ == Reason::Usage; }
 
  private:
   QString message_;
-  bool usage_;
+  Reason reason_;
 };
 
 enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitStopped = 143 };
+
+// Prints the reason line and the error line that end a failed run.
+void printFailure(const QString& tool, Reason reason, const QString& why);
 
 }  // namespace toolkit

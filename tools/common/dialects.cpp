@@ -8,7 +8,7 @@
 namespace toolkit {
 namespace {
 
-[[noreturn]] void usage(const QString& message) { throw ToolError(message, true); }
+[[noreturn]] void usage(const QString& message) { throw ToolError(message, Reason::Usage); }
 
 QString takeValue(const QStringList& args, int& i) {
   if (i + 1 >= args.size()) usage(QStringLiteral("%1 needs a value").arg(args[i]));

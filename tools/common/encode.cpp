@@ -8,13 +8,15 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
+#include <cstring>
 #include <memory>
 
 #include "common/amr.h"
 #include "common/console.h"
 #include "common/platform.h"
+#include "common/verify.h"
 
 namespace toolkit {
 
@@ -57,10 +59,43 @@ QString lastLines(const QByteArray& text) {
   return lines.isEmpty() ? QString() : QString::fromUtf8(lines.last().trimmed());
 }
 
+// What an FFmpeg child printed at its error level: the last lines, and the
+// first failed write and whether a stream could not be decoded.
+struct ChildErrors {
+  QByteArray text, pending;
+  QString writeError;
+  bool decodeError = false;
+
+  void add(const QByteArray& chunk) {
+    text += chunk;
+    if (text.size() > 8192) text = text.right(4096);
+    pending += chunk;
+    qsizetype nl;
+    while ((nl = pending.indexOf('\n')) >= 0) {
+      take(QString::fromUtf8(pending.left(nl)));
+      pending.remove(0, nl + 1);
+    }
+    if (pending.size() > 4096) pending = pending.right(1024);
+  }
+  void flush() {
+    if (!pending.isEmpty()) take(QString::fromUtf8(pending));
+    pending.clear();
+  }
+  void take(const QString& line) {
+    switch (classifyFfmpegLine(line)) {
+      case FfmpegTrouble::Write:
+        if (writeError.isEmpty()) writeError = line.trimmed();
+        break;
+      case FfmpegTrouble::Decode: decodeError = true; break;
+      case FfmpegTrouble::None: break;
+    }
+  }
+};
+
 class Encoder {
  public:
-  Encoder(const Plan& plan, const QString& tool, ProgressStyle style)
-      : plan_(plan), tool_(tool), style_(style) {}
+  Encoder(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration)
+      : plan_(plan), tool_(tool), style_(style), shownDuration_(shownDuration) {}
   int run();
 
  private:
@@ -69,21 +104,24 @@ class Encoder {
   void readProgress();
   void muxerFinished(int code, QProcess::ExitStatus status);
   void printProgress();
+  void checkAndCommit();
   void succeed();
-  void fail(const QString& why);
+  void fail(Reason reason, const QString& why);
   void stop();
   void finish(int code);
   void endChildren();
-  void removeTemp();
 
   Plan plan_;
   QString tool_;
   ProgressStyle style_;
-  QString ffmpeg_, temp_;
+  double shownDuration_;  // the length the "Duration:" line gave
+  QString ffmpeg_;
+  std::unique_ptr<platform::PartialFile> partial_;
   QProcess mux_;
   std::unique_ptr<QProcess> pcm_;
   std::unique_ptr<AmrEncoder> amr_;
-  QByteArray progressBuf_, muxErr_, pcmErr_;
+  QByteArray progressBuf_;
+  ChildErrors muxErr_, pcmErr_;
   ProgressState state_;
   QElapsedTimer clock_, sinceLine_;
   QTimer tick_;
@@ -94,12 +132,7 @@ class Encoder {
 
 int Encoder::run() {
   ffmpeg_ = findProgram(QStringLiteral("ffmpeg"));
-  const QFileInfo out(plan_.output);
-  // A short name of its own: the output's name plus a suffix could pass the
-  // file system's limit on name length.
-  temp_ = QDir(out.absolutePath())
-              .filePath(QStringLiteral(".vantrel-%1.part").arg(QCoreApplication::applicationPid()));
-  QFile::remove(temp_);
+  partial_ = std::make_unique<platform::PartialFile>(plan_.output);
   platform::onStopRequest([this] { stop(); });
 
   const bool amr = plan_.audio && plan_.audioCodec == AudioCodec::AMRNB;
@@ -120,17 +153,15 @@ void Encoder::startMuxer(bool amr) {
   platform::prepareChild(mux_);
   if (!amr) mux_.setStandardInputFile(QProcess::nullDevice());
   QObject::connect(&mux_, &QProcess::readyReadStandardOutput, [this] { readProgress(); });
-  QObject::connect(&mux_, &QProcess::readyReadStandardError, [this] {
-    muxErr_ += mux_.readAllStandardError();
-    if (muxErr_.size() > 8192) muxErr_ = muxErr_.right(4096);
-  });
+  QObject::connect(&mux_, &QProcess::readyReadStandardError,
+                   [this] { muxErr_.add(mux_.readAllStandardError()); });
   QObject::connect(&mux_, &QProcess::finished, [this](int code, QProcess::ExitStatus status) {
     muxerFinished(code, status);
   });
   QObject::connect(&mux_, &QProcess::errorOccurred, [this](QProcess::ProcessError e) {
-    if (e == QProcess::FailedToStart) fail(QStringLiteral("ffmpeg could not be started"));
+    if (e == QProcess::FailedToStart) fail(Reason::NoFfmpeg, QStringLiteral("ffmpeg could not be started"));
   });
-  mux_.start(ffmpeg_, ffmpegArgs(plan_, temp_, amr));
+  mux_.start(ffmpeg_, ffmpegArgs(plan_, partial_->childTarget(), amr));
   if (amr) mux_.write(AmrEncoder::header());
 }
 
@@ -142,24 +173,22 @@ void Encoder::startPcm() {
   QObject::connect(pcm_.get(), &QProcess::readyReadStandardOutput, [this] {
     mux_.write(amr_->encode(pcm_->readAllStandardOutput()));
   });
-  QObject::connect(pcm_.get(), &QProcess::readyReadStandardError, [this] {
-    pcmErr_ += pcm_->readAllStandardError();
-    if (pcmErr_.size() > 8192) pcmErr_ = pcmErr_.right(4096);
-  });
+  QObject::connect(pcm_.get(), &QProcess::readyReadStandardError,
+                   [this] { pcmErr_.add(pcm_->readAllStandardError()); });
   QObject::connect(pcm_.get(), &QProcess::finished, [this](int code, QProcess::ExitStatus status) {
     if (over_) return;
     mux_.write(amr_->encode(pcm_->readAllStandardOutput()));
     if (status != QProcess::NormalExit || code != 0) {
       if (platform::stopRequested()) return stop();
-      const QString why = lastLines(pcmErr_);
-      return fail(QStringLiteral("the source's audio could not be decoded%1")
-                      .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+      const QString why = lastLines(pcmErr_.text);
+      return fail(Reason::SourceDamaged, QStringLiteral("the source's audio could not be decoded%1")
+                                              .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
     }
     mux_.write(amr_->finish());
     mux_.closeWriteChannel();
   });
   QObject::connect(pcm_.get(), &QProcess::errorOccurred, [this](QProcess::ProcessError e) {
-    if (e == QProcess::FailedToStart) fail(QStringLiteral("ffmpeg could not be started"));
+    if (e == QProcess::FailedToStart) fail(Reason::NoFfmpeg, QStringLiteral("ffmpeg could not be started"));
   });
   pcm_->start(ffmpeg_, pcmArgs(plan_));
 }
@@ -201,41 +230,80 @@ void Encoder::readProgress() {
 void Encoder::printProgress() {
   if (over_) return;
   sinceLine_.restart();
+  QString line;
   if (style_ == ProgressStyle::Ffmpeg) {
-    printLine(ffmpegLine(state_));
-    return;
+    // The reader rounds the time to whole seconds: only the final line may
+    // come to the whole length (100 %).
+    ProgressState shown = state_;
+    if (shownDuration_ >= 1) shown.seconds = std::min(shown.seconds, std::floor(shownDuration_) - 0.51);
+    line = ffmpegLine(shown);
+  } else {
+    const double expected = plan_.expectedDuration;
+    const int percent = expected > 0 ? std::min(99, int(state_.seconds / expected * 100)) : 0;
+    line = mencoderLine(state_, percent, clock_.elapsed() / 1000.0, expected, plan_);
   }
-  const double expected = plan_.expectedDuration;
-  const int percent = expected > 0 ? std::min(99, int(state_.seconds / expected * 100)) : 0;
-  printLine(mencoderLine(state_, percent, clock_.elapsed() / 1000.0, expected, plan_));
+  // Nobody reads the progress any more: the program that ran the tool is gone.
+  if (!printLine(line)) stop();
 }
 
 void Encoder::muxerFinished(int code, QProcess::ExitStatus status) {
   if (over_) return;
   readProgress();
+  muxErr_.flush();
   if (platform::stopRequested()) return stop();
+  const QString& writeError = muxErr_.writeError;
+  const bool damaged = muxErr_.decodeError || pcmErr_.decodeError;
   if (status != QProcess::NormalExit || code != 0) {
-    const QString why = lastLines(muxErr_);
-    return fail(QStringLiteral("ffmpeg failed: %1")
-                    .arg(why.isEmpty() ? QStringLiteral("exit code %1").arg(code) : why));
+    const QString why = writeError.isEmpty() ? lastLines(muxErr_.text) : writeError;
+    const Reason reason = !writeError.isEmpty() ? reasonForWriteError(writeError)
+                          : damaged             ? Reason::SourceDamaged
+                                                : Reason::EncodeFailed;
+    return fail(reason, QStringLiteral("%1ffmpeg failed: %2")
+                            .arg(reason == Reason::SourceDamaged ? QStringLiteral("the source could not be decoded: ")
+                                                                 : QString(),
+                                 why.isEmpty() ? QStringLiteral("exit code %1").arg(code) : why));
   }
+  // FFmpeg can end with status 0 after a write failed ("Error writing trailer").
+  if (!writeError.isEmpty())
+    return fail(reasonForWriteError(writeError), QStringLiteral("ffmpeg could not write the output: %1").arg(writeError));
   if (pcm_ && (pcm_->state() != QProcess::NotRunning || pcm_->exitCode() != 0))
-    return fail(QStringLiteral("the source's audio could not be decoded"));
+    return fail(Reason::SourceDamaged, QStringLiteral("the source's audio could not be decoded"));
   const double expected = plan_.expectedDuration;
   if (expected > 0 && state_.seconds + std::max(0.5, 0.05 * expected) < expected)
-    return fail(QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
+    return fail(Reason::SourceIncomplete,
+                QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
                     .arg(state_.seconds, 0, 'f', 2).arg(expected, 0, 'f', 2));
-  if (QFileInfo(temp_).size() <= 0) return fail(QStringLiteral("ffmpeg wrote nothing"));
+  checkAndCommit();
+}
+
+// The file must be on the disk, hold what the plan writes, and only then get
+// its name.
+void Encoder::checkAndCommit() {
+  QElapsedTimer checking;
+  checking.start();
+  if (const int err = partial_->sync())
+    return fail(reasonForErrno(err), QStringLiteral("cannot write %1: %2")
+                                         .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
+  try {
+    const OutputStreams got = readOutput(partial_->readPath());
+    if (const auto shortfall =
+            judgeOutput(plan_, got, state_.seconds, muxErr_.decodeError || pcmErr_.decodeError))
+      return fail(shortfall->reason, shortfall->why);
+  } catch (const ToolError& e) {
+    return fail(e.reason(), e.message());
+  }
+  if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE"))
+    printLine(tool_ + QStringLiteral(": trace check: %1 s").arg(checking.nsecsElapsed() / 1e9, 0, 'f', 4));
+  if (const int err = partial_->commit(plan_.replace)) {
+    if (err == EEXIST)
+      return fail(Reason::OutputUnwritable, QStringLiteral("the output appeared while it was written: %1").arg(plan_.output));
+    return fail(reasonForErrno(err), QStringLiteral("cannot write %1: %2")
+                                         .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
+  }
   succeed();
 }
 
 void Encoder::succeed() {
-  std::error_code ec;
-  // Replaces an existing output in one step, on Windows as well.
-  std::filesystem::rename(std::filesystem::path(temp_.toStdU16String()),
-                          std::filesystem::path(plan_.output.toStdU16String()), ec);
-  if (ec)
-    return fail(QStringLiteral("cannot write %1: %2").arg(plan_.output, QString::fromLocal8Bit(ec.message())));
   state_.seconds = std::max(state_.seconds, plan_.expectedDuration);
   if (style_ == ProgressStyle::Ffmpeg) {
     printLine(ffmpegLine(state_));
@@ -260,21 +328,20 @@ void Encoder::endChildren() {
   }
 }
 
-void Encoder::removeTemp() { QFile::remove(temp_); }
-
-void Encoder::fail(const QString& why) {
+void Encoder::fail(Reason reason, const QString& why) {
   if (over_) return;
   finish(ExitFailed);
   endChildren();
-  removeTemp();
-  printLine(tool_ + QStringLiteral(": error: ") + why);
+  if (partial_) partial_->discard();
+  printFailure(tool_, reason, why);
 }
 
 void Encoder::stop() {
   if (over_) return;
   finish(ExitStopped);
   endChildren();
-  removeTemp();
+  if (partial_) partial_->discard();
+  printLine(tool_ + QStringLiteral(": reason: ") + reasonCode(Reason::Stopped));
   printLine(tool_ + QStringLiteral(": stopped, no output written"));
 }
 
@@ -285,34 +352,43 @@ bool sameFile(const QString& a, const QString& b) {
 }
 
 void checkOutput(const Request& r) {
-  if (r.source.isEmpty()) throw ToolError(QStringLiteral("no source file given"), true);
-  if (r.output.isEmpty()) throw ToolError(QStringLiteral("no output file given"), true);
+  if (r.source.isEmpty()) throw ToolError(QStringLiteral("no source file given"), Reason::Usage);
+  if (r.output.isEmpty()) throw ToolError(QStringLiteral("no output file given"), Reason::Usage);
   if (sameFile(r.source, r.output))
-    throw ToolError(QStringLiteral("the output would replace the source"), true);
+    throw ToolError(QStringLiteral("the output would replace the source"), Reason::Usage);
   const QFileInfo out(r.output);
   if (!QFileInfo(out.absolutePath()).isDir())
-    throw ToolError(QStringLiteral("the output folder does not exist: %1").arg(out.absolutePath()));
-  if (out.isDir()) throw ToolError(QStringLiteral("the output is a folder: %1").arg(r.output));
+    throw ToolError(QStringLiteral("the output folder does not exist: %1").arg(out.absolutePath()),
+                    Reason::OutputUnwritable);
+  if (!platform::nameFits(out.absolutePath(), out.fileName()))
+    throw ToolError(QStringLiteral("the output name is too long for the file system: %1").arg(out.fileName()),
+                    Reason::NameTooLong);
+  if (out.isDir())
+    throw ToolError(QStringLiteral("the output is a folder: %1").arg(r.output), Reason::OutputUnwritable);
   if (out.exists() && !r.replace)
-    throw ToolError(QStringLiteral("the output exists; -y replaces it: %1").arg(r.output), true);
+    throw ToolError(QStringLiteral("the output exists; -y replaces it: %1").arg(r.output), Reason::Usage);
 }
 
 }  // namespace
 
-int encode(const Plan& plan, const QString& tool, ProgressStyle style) {
-  Encoder e(plan, tool, style);
+int encode(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration) {
+  Encoder e(plan, tool, style, shownDuration);
   return e.run();
 }
 
 int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
              const RequestParser& parse) {
   QCoreApplication app(argc, argv);
+  platform::ignoreBrokenPipe();
   try {
     const Request request = parse(app.arguments().mid(1));
     checkOutput(request);
-    const MediaInfo source = probe(request.source);
-    if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
+    MediaInfo source = probe(request.source);
     const Plan plan = resolve(request, source);
+    // The length of what is written: a late subtitle or a longer track that
+    // is not written would hold the progress back.
+    if (plan.expectedDuration > 0) source.duration = plan.expectedDuration;
+    if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
     for (const QString& note : plan.notes) printLine(tool + QStringLiteral(": ") + note);
     if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
       const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;
@@ -320,9 +396,9 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
       printLine(tool + QStringLiteral(": trace ffmpeg: ") +
                 ffmpegArgs(plan, QStringLiteral("OUTPUT"), amr).join(QLatin1Char('\x1f')));
     }
-    return encode(plan, tool, style);
+    return encode(plan, tool, style, source.duration);
   } catch (const ToolError& e) {
-    printLine(tool + QStringLiteral(": error: ") + e.message());
+    printFailure(tool, e.reason(), e.message());
     return e.usage() ? ExitUsage : ExitFailed;
   }
 }

@@ -27,10 +27,12 @@ QString mencoderLine(const ProgressState& s, int percent, double elapsed, double
 QString ffmpegLine(const ProgressState& s);
 QString durationLine(const MediaInfo& source);
 
-// Runs the plan: FFmpeg (and the AMR encoder) into a temporary file beside
-// the output, renamed into place when everything was written. Prints the
-// progress and, on failure, one last line saying why. Returns the exit code.
-int encode(const Plan& plan, const QString& tool, ProgressStyle style);
+// Runs the plan: FFmpeg (and the AMR encoder) into a partial file beside the
+// output, which gets the output's name once it is complete and read back.
+// Prints the progress (FFmpeg style against `shownDuration`, the length the
+// "Duration:" line gave) and, on failure, the reason and a last line saying
+// why. Returns the exit code.
+int encode(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration);
 
 // What each tool does with its command line: the arguments after the
 // program name into a request. Throws ToolError on an option it does not take.

@@ -21,6 +21,20 @@ double seconds(int64_t ts, AVRational base) {
   return ts == AV_NOPTS_VALUE || ts <= 0 ? 0.0 : ts * av_q2d(base);
 }
 
+// A stream's own length: what its header says, else the DURATION tag that
+// Matroska writers leave per track ("01:02:03.456000000").
+double streamSeconds(const AVStream& s) {
+  const double stated = seconds(s.duration, s.time_base);
+  if (stated > 0) return stated;
+  const AVDictionaryEntry* tag = av_dict_get(s.metadata, "DURATION", nullptr, 0);
+  if (!tag) return 0;
+  const QStringList parts = QString::fromUtf8(tag->value).split(QLatin1Char(':'));
+  if (parts.size() != 3) return 0;
+  bool okH = false, okM = false, okS = false;
+  const double t = parts[0].toInt(&okH) * 3600.0 + parts[1].toInt(&okM) * 60.0 + parts[2].toDouble(&okS);
+  return okH && okM && okS && t > 0 ? t : 0;
+}
+
 Rational rate(AVRational r) { return r.num > 0 && r.den > 0 ? Rational{r.num, r.den} : Rational{}; }
 
 QString avError(int code) {
@@ -45,7 +59,7 @@ MediaInfo describe(const AVFormatContext& f) {
       info.size = QSize(par.width, par.height);
       info.frameRate = rate(s.avg_frame_rate);
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
-      info.videoDuration = seconds(s.duration, s.time_base);
+      info.videoDuration = streamSeconds(s);
       if (s.nb_frames > 0 && info.frameRate.value() > 0)
         info.declaredVideoDuration = s.nb_frames / info.frameRate.value();
     } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.hasAudio) {
@@ -53,7 +67,9 @@ MediaInfo describe(const AVFormatContext& f) {
       info.audioIndex = s.index;
       info.sampleRate = par.sample_rate;
       info.channels = par.ch_layout.nb_channels;
-      info.audioDuration = seconds(s.duration, s.time_base);
+      info.audioDuration = streamSeconds(s);
+    } else if (par.codec_type != AVMEDIA_TYPE_ATTACHMENT && !coverArt) {
+      info.otherStreams = true;
     }
   }
   return info;
@@ -67,26 +83,34 @@ QString findProgram(const QString& name) {
   if (!beside.isEmpty()) return beside;
   const QString onPath = QStandardPaths::findExecutable(name);
   if (!onPath.isEmpty()) return onPath;
-  throw ToolError(QStringLiteral("%1 was not found; install FFmpeg").arg(name));
+  throw ToolError(QStringLiteral("%1 was not found; install FFmpeg").arg(name), Reason::NoFfmpeg);
+}
+
+QByteArray fileUrl(const QString& path) {
+  // FFmpeg takes file names in UTF-8 on every system; "file:" and an absolute
+  // path leave no room for a protocol ("pipe:x.mp4") or an option.
+  return QByteArrayLiteral("file:") + QFileInfo(path).absoluteFilePath().toUtf8();
 }
 
 MediaInfo probe(const QString& path) {
   const QFileInfo fi(path);
-  if (!fi.exists()) throw ToolError(QStringLiteral("the source does not exist: %1").arg(path));
-  if (!fi.isFile()) throw ToolError(QStringLiteral("the source is not a file: %1").arg(path));
-  if (fi.size() == 0) throw ToolError(QStringLiteral("the source is empty: %1").arg(path));
+  if (!fi.exists())
+    throw ToolError(QStringLiteral("the source does not exist: %1").arg(path), Reason::SourceMissing);
+  if (!fi.isFile())
+    throw ToolError(QStringLiteral("the source is not a file: %1").arg(path), Reason::SourceMissing);
+  if (fi.size() == 0) throw ToolError(QStringLiteral("the source is empty: %1").arg(path), Reason::NotMedia);
 
   // The library's own messages would end up among the tool's lines.
   av_log_set_level(AV_LOG_QUIET);
   AVFormatContext* f = nullptr;
-  // FFmpeg takes file names in UTF-8 on every system.
-  int err = avformat_open_input(&f, path.toUtf8().constData(), nullptr, nullptr);
+  int err = avformat_open_input(&f, fileUrl(path).constData(), nullptr, nullptr);
   if (err >= 0) {
     err = avformat_find_stream_info(f, nullptr);
     if (err < 0) avformat_close_input(&f);
   }
   if (err < 0)
-    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)));
+    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)),
+                    Reason::NotMedia);
   const MediaInfo info = describe(*f);
   avformat_close_input(&f);
 
@@ -94,9 +118,10 @@ MediaInfo probe(const QString& path) {
   const double missing = info.declaredVideoDuration - info.videoDuration;
   if (info.videoDuration > 0 && missing > std::max(0.5, 0.05 * info.declaredVideoDuration))
     throw ToolError(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
-                        .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2));
+                        .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
+                    Reason::SourceIncomplete);
   if (!info.hasVideo && !info.hasAudio)
-    throw ToolError(QStringLiteral("the source holds neither video nor audio"));
+    throw ToolError(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
   return info;
 }
 

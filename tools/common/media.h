@@ -14,14 +14,18 @@ struct MediaInfo {
   int videoIndex = -1;  // stream index in the file
   QSize size;
   Rational frameRate;
-  double videoDuration = 0;
+  double videoDuration = 0;           // the stream's own length, 0 when unknown
   double declaredVideoDuration = 0;  // frame count of the header / frame rate
   bool hasAudio = false;
   int audioIndex = -1;
   int sampleRate = 0;
   int channels = 0;
   double audioDuration = 0;
+  bool otherStreams = false;  // subtitles, a second audio track, data, ...
 };
+
+// How FFmpeg is handed a local path so that it can only be that file.
+QByteArray fileUrl(const QString& path);
 
 // The program `name` ("ffmpeg"): beside the tool first, else on the PATH. Throws ToolError when there is none.
 QString findProgram(const QString& name);

@@ -27,25 +27,41 @@ void resolveContainer(const Request& r, Plan& p) {
     p.container = *byName;
   } else if (r.askedFormat.isEmpty()) {
     throw ToolError(QStringLiteral("cannot tell the output type from the name %1").arg(r.output),
-                    true);
+                    Reason::Usage);
   } else {
-    throw ToolError(QStringLiteral("output format %1 is not supported").arg(r.askedFormat), true);
+    throw ToolError(QStringLiteral("output format %1 is not supported").arg(r.askedFormat), Reason::Usage);
   }
+}
+
+// A container that takes no packet above a size gets a rate control whose
+// buffer is smaller: no frame can then be larger. The bitrate must leave each
+// frame room in that buffer.
+void limitFrameBytes(const ContainerTraits& ct, double fps, Plan& p) {
+  if (ct.maxPacketBytes <= 0 || p.videoKbps <= 0) return;
+  p.videoBufferKbits = std::floor(ct.maxPacketBytes * 8 * 0.9 / 1000);
+  const double most = std::floor(p.videoBufferKbits * std::max(fps, 1.0) / 2);
+  if (p.videoKbps > most) {
+    p.notes << QStringLiteral("note: %1 takes no frame over %2 KiB: video bitrate %3 becomes %4")
+                   .arg(ct.label).arg(ct.maxPacketBytes / 1024 + 1).arg(kbpsText(p.videoKbps), kbpsText(most));
+    p.videoKbps = most;
+  }
+  p.videoMaxKbps = 2 * p.videoKbps;
 }
 
 void resolveVideo(const Request& r, const MediaInfo& src, Plan& p) {
   const ContainerTraits& ct = traits(p.container);
   if (!ct.video) {
-    if (r.videoCodec) throw ToolError(QStringLiteral("%1 cannot hold video").arg(ct.label), true);
+    if (r.videoCodec) throw ToolError(QStringLiteral("%1 cannot hold video").arg(ct.label), Reason::Usage);
     return;
   }
   if (r.noVideo) return;
   if (!src.hasVideo)
-    throw ToolError(QStringLiteral("the source has no video stream; %1 output needs one").arg(ct.label));
+    throw ToolError(QStringLiteral("the source has no video stream; %1 output needs one").arg(ct.label),
+                    Reason::NeedsVideo);
   const VideoCodec codec = r.videoCodec.value_or(*ct.video);
   const VideoTraits& vt = traits(codec);
   if (!ct.videos.contains(codec))
-    throw ToolError(QStringLiteral("%1 cannot hold %2 video").arg(ct.label, vt.label), true);
+    throw ToolError(QStringLiteral("%1 cannot hold %2 video").arg(ct.label, vt.label), Reason::Usage);
   p.video = true;
   p.videoCodec = codec;
   p.videoIndex = src.videoIndex;
@@ -72,8 +88,11 @@ void resolveVideo(const Request& r, const MediaInfo& src, Plan& p) {
   if (r.size.state == Setting<QSize>::Set) want = r.size.value;
   if (r.size.state == Setting<QSize>::Empty)
     p.notes << QStringLiteral("note: no picture size given: keeping the source's %1").arg(sizeText(src.size));
-  p.size = alignSize(want, vt.align);
-  if (p.size != want) {
+  p.size = fitBlocks(want, vt.align, vt.maxMacroblocks);
+  if (p.size != alignSize(want, vt.align)) {
+    p.notes << QStringLiteral("note: %1 takes frames of fewer than %2 macroblocks: %3 becomes %4")
+                   .arg(vt.label).arg(vt.maxMacroblocks).arg(sizeText(want), sizeText(p.size));
+  } else if (p.size != want) {
     if (vt.align == 2)
       p.notes << QStringLiteral("note: 4:2:0 video needs an even width and height: %1 becomes %2")
                      .arg(sizeText(want), sizeText(p.size));
@@ -100,20 +119,22 @@ void resolveVideo(const Request& r, const MediaInfo& src, Plan& p) {
     // MPEG-4 and RealVideo keep the time base below 65536.
     p.frameRate = Rational{int(std::lround(sourceRate.value() * 1000)), 1000};
   }
+  limitFrameBytes(ct, p.frameRate.value_or(sourceRate).value(), p);
 }
 
 void resolveAudio(const Request& r, const MediaInfo& src, Plan& p) {
   const ContainerTraits& ct = traits(p.container);
   if (!src.hasAudio) {
     if (!p.video)
-      throw ToolError(QStringLiteral("the source has no audio stream; %1 output needs one").arg(ct.label));
+      throw ToolError(QStringLiteral("the source has no audio stream; %1 output needs one").arg(ct.label),
+                      Reason::NeedsAudio);
     p.notes << QStringLiteral("note: the source has no audio, so the output has none");
     return;
   }
   const AudioCodec codec = r.audioCodec.value_or(ct.audio);
   const AudioTraits& at = traits(codec);
   if (!ct.audios.contains(codec))
-    throw ToolError(QStringLiteral("%1 cannot hold %2 audio").arg(ct.label, at.label), true);
+    throw ToolError(QStringLiteral("%1 cannot hold %2 audio").arg(ct.label, at.label), Reason::Usage);
   p.audio = true;
   p.audioCodec = codec;
   p.audioIndex = src.audioIndex;
@@ -167,6 +188,7 @@ Plan resolve(const Request& r, const MediaInfo& src) {
   Plan p;
   p.source = r.source;
   p.output = r.output;
+  p.replace = r.replace;
   resolveContainer(r, p);
   resolveVideo(r, src, p);
   resolveAudio(r, src, p);
@@ -177,11 +199,14 @@ Plan resolve(const Request& r, const MediaInfo& src) {
     p.muxer = QStringLiteral("3gp");
     p.notes << QStringLiteral("note: AMR-NB audio: the .mp4 file is written with the 3GPP brand");
   }
-  const double streams = std::max(p.video ? src.videoDuration : 0.0, p.audio ? src.audioDuration : 0.0);
-  // Streams that state no length of their own (Matroska, WebM) are judged by
-  // the container's length only when they make up the whole source: a shorter
-  // audio track beside a longer video is not a truncated file.
-  const bool wholeSource = (p.video || !src.hasVideo) && (p.audio || !src.hasAudio);
+  // Each stream used is judged by its own length. The container's length
+  // stands in only when the source holds nothing but the streams written: a
+  // late subtitle or a longer second audio track makes it longer than them.
+  p.videoDuration = p.video ? src.videoDuration : 0.0;
+  p.audioDuration = p.audio ? src.audioDuration : 0.0;
+  const double streams = std::max(p.videoDuration, p.audioDuration);
+  const bool wholeSource =
+      (p.video || !src.hasVideo) && (p.audio || !src.hasAudio) && !src.otherStreams;
   p.expectedDuration = streams > 0 ? streams : (wholeSource ? src.duration : 0.0);
   return p;
 }
@@ -189,12 +214,15 @@ Plan resolve(const Request& r, const MediaInfo& src) {
 QStringList ffmpegArgs(const Plan& p, const QString& target, bool amrInput) {
   QStringList a = {QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
                    QStringLiteral("-loglevel"), QStringLiteral("error"),
-                   QStringLiteral("-i"), p.source};
+                   QStringLiteral("-i"), QString::fromUtf8(fileUrl(p.source))};
   if (amrInput) a << QStringLiteral("-f") << QStringLiteral("amr") << QStringLiteral("-i") << QStringLiteral("pipe:0");
   if (p.video) {
     a << QStringLiteral("-map") << QStringLiteral("0:%1").arg(p.videoIndex)
       << QStringLiteral("-c:v") << traits(p.videoCodec).encoder;
     if (p.videoKbps > 0) a << QStringLiteral("-b:v") << shortNumber(p.videoKbps) + QLatin1Char('k');
+    if (p.videoBufferKbits > 0)
+      a << QStringLiteral("-maxrate") << shortNumber(p.videoMaxKbps) + QLatin1Char('k')
+        << QStringLiteral("-bufsize") << shortNumber(p.videoBufferKbits) + QLatin1Char('k');
     if (p.scale)
       a << QStringLiteral("-vf") << QStringLiteral("scale=%1:%2").arg(p.size.width()).arg(p.size.height());
     a << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
@@ -223,7 +251,7 @@ QStringList ffmpegArgs(const Plan& p, const QString& target, bool amrInput) {
 
 QStringList pcmArgs(const Plan& p) {
   return {QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-          QStringLiteral("error"), QStringLiteral("-i"), p.source,
+          QStringLiteral("error"), QStringLiteral("-i"), QString::fromUtf8(fileUrl(p.source)),
           QStringLiteral("-map"), QStringLiteral("0:%1").arg(p.audioIndex),
           QStringLiteral("-vn"), QStringLiteral("-sn"), QStringLiteral("-dn"),
           QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"), QStringLiteral("8000"),

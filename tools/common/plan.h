@@ -40,12 +40,16 @@ struct Request {
 
 struct Plan {
   QString source, output;
+  bool replace = true;                 // an existing output may be replaced
   int videoIndex = -1, audioIndex = -1;  // source streams
   Container container = Container::MP4;
   QString muxer;
   bool video = false;
   VideoCodec videoCodec = VideoCodec::MPEG4;
   double videoKbps = 0;                // 0: the encoder's own quality mode
+  // Rate control that keeps every frame below the container's packet limit:
+  // a peak rate and a buffer (kbit) that no frame may exceed; 0: none.
+  double videoMaxKbps = 0, videoBufferKbits = 0;
   QSize size;                          // picture size written
   bool scale = false;                  // size differs from the source's
   std::optional<Rational> frameRate;   // nothing: the source's
@@ -56,6 +60,7 @@ struct Plan {
   int sampleRate = 0;
   int channels = 0;
   double expectedDuration = 0;         // of the streams written, 0 when unknown
+  double videoDuration = 0, audioDuration = 0;  // of the source streams used, 0 when unknown
   QStringList notes;                   // one line each
 };
 

@@ -112,6 +112,23 @@ QSize alignSize(const QSize& size, int multiple) {
   return QSize(alignDimension(size.width(), multiple), alignDimension(size.height(), multiple));
 }
 
+QSize fitBlocks(const QSize& size, int multiple, int maxBlocks) {
+  const QSize aligned = alignSize(size, multiple);
+  const auto blocks = [multiple](const QSize& s) {
+    return qint64(s.width() / multiple) * (s.height() / multiple);
+  };
+  if (maxBlocks <= 0 || blocks(aligned) < maxBlocks || size.width() <= 0 || size.height() <= 0)
+    return aligned;
+  // The widest size that fits, its height following the aspect; the first
+  // fit from the top is never larger than the aligned size.
+  for (int w = std::min(aligned.width(), size.width() / multiple * multiple); w >= multiple; w -= multiple) {
+    const int h = std::min(alignDimension(int(std::lround(double(w) * size.height() / size.width())), multiple),
+                           aligned.height());
+    if (blocks(QSize(w, h)) < maxBlocks) return QSize(w, h);
+  }
+  return QSize(multiple, multiple);
+}
+
 QString shortNumber(double value) {
   if (std::abs(value - std::round(value)) < 1e-9) return QString::number(std::llround(value));
   return QString::number(value, 'f', 3).remove(QRegularExpression(QStringLiteral("0+$")));

@@ -36,6 +36,10 @@ double nearest(double value, const QVector<double>& set);
 // one, and never below `multiple`.
 int alignDimension(int value, int multiple);
 QSize alignSize(const QSize& size, int multiple);
+// `size` aligned to `multiple`; when that holds `maxBlocks` blocks of
+// multiple x multiple or more, the largest aligned size below the budget that
+// keeps the aspect instead. Never larger than the aligned size.
+QSize fitBlocks(const QSize& size, int multiple, int maxBlocks);
 
 // Numbers as the messages show them: "12.2", "44100", "23.976".
 QString shortNumber(double value);

@@ -1,0 +1,112 @@
+#include "common/verify.h"
+
+#include <QMap>
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+}
+
+#include "common/media.h"
+
+namespace toolkit {
+
+OutputStreams readOutput(const QString& path) {
+  AVFormatContext* f = nullptr;
+  if (avformat_open_input(&f, fileUrl(path).constData(), nullptr, nullptr) < 0)
+    throw ToolError(QStringLiteral("the finished file cannot be opened again"));
+  struct Span {
+    qint64 packets = 0;
+    double first = HUGE_VAL, end = -HUGE_VAL;
+  };
+  QMap<int, Span> spans;
+  AVPacket* pkt = av_packet_alloc();
+  int err = 0;
+  while (pkt && (err = av_read_frame(f, pkt)) >= 0) {
+    const AVStream* s = f->streams[pkt->stream_index];
+    Span& span = spans[pkt->stream_index];
+    ++span.packets;
+    const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (ts != AV_NOPTS_VALUE) {
+      const double t = ts * av_q2d(s->time_base);
+      span.first = std::min(span.first, t);
+      span.end = std::max(span.end, t + std::max<int64_t>(pkt->duration, 0) * av_q2d(s->time_base));
+    }
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  OutputStreams out;
+  for (unsigned i = 0; i < f->nb_streams; ++i) {
+    const Span span = spans.value(int(i));
+    if (span.packets == 0) continue;
+    const AVStream* s = f->streams[i];
+    const AVRational fps = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
+    const StreamSpan got{span.packets, span.end > span.first ? span.end - span.first : 0.0,
+                         fps.num > 0 && fps.den > 0 ? av_q2d(fps) : 0.0};
+    const AVMediaType type = s->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO && !out.video) out.video = got;
+    if (type == AVMEDIA_TYPE_AUDIO && !out.audio) out.audio = got;
+  }
+  avformat_close_input(&f);
+  if (err != AVERROR_EOF) throw ToolError(QStringLiteral("the finished file cannot be read to its end"));
+  return out;
+}
+
+std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
+                                     bool sourceDamaged) {
+  const Reason missing = sourceDamaged ? Reason::SourceDamaged : Reason::EncodeFailed;
+  const auto judge = [&](bool written, const std::optional<StreamSpan>& got, double sourceLength,
+                         const QString& kind) -> std::optional<Shortfall> {
+    if (!written) return std::nullopt;
+    if (!got)
+      return Shortfall{missing, sourceDamaged
+                                    ? QStringLiteral("the source's %1 could not be decoded: the output has no %1").arg(kind)
+                                    : QStringLiteral("the output has no %1").arg(kind)};
+    const double frames = got->rate * got->seconds;
+    if (got->rate > 0 && got->rate <= 1000 && got->packets < 0.5 * frames)
+      return Shortfall{missing, QStringLiteral("%1the output's %2 holds %3 of about %4 frames")
+                                    .arg(sourceDamaged ? QStringLiteral("the source's %1 could not be decoded: ").arg(kind)
+                                                       : QString(),
+                                         kind)
+                                    .arg(got->packets)
+                                    .arg(std::llround(frames))};
+    const double expected = sourceLength > 0 ? sourceLength : secondsRead;
+    if (expected <= 0 || got->seconds + std::max(0.5, 0.1 * expected) >= expected) return std::nullopt;
+    return Shortfall{missing,
+                     QStringLiteral("%1the output's %2 lasts %3 s of %4 s")
+                         .arg(sourceDamaged ? QStringLiteral("the source's %1 could not be decoded: ").arg(kind)
+                                            : QString(),
+                              kind)
+                         .arg(got->seconds, 0, 'f', 2)
+                         .arg(expected, 0, 'f', 2)};
+  };
+  if (auto v = judge(plan.video, out.video, plan.videoDuration, QStringLiteral("video"))) return v;
+  return judge(plan.audio, out.audio, plan.audioDuration, QStringLiteral("audio"));
+}
+
+FfmpegTrouble classifyFfmpegLine(const QString& line) {
+  static const char* const write[] = {"Error writing trailer", "av_interleaved_write_frame", "Error muxing",
+                                      "Error submitting", "No space left on device",
+                                      "Input/output error", "Error closing file", "Disk quota exceeded",
+                                      "Error initializing output stream"};
+  for (const char* w : write)
+    if (line.contains(QLatin1String(w), Qt::CaseInsensitive)) return FfmpegTrouble::Write;
+  if (line.contains(QLatin1String("Error while decoding"), Qt::CaseInsensitive) ||
+      line.contains(QLatin1String("Invalid data found when processing input")) ||
+      line.contains(QLatin1String("Invalid buffer size")))
+    return FfmpegTrouble::Decode;
+  return FfmpegTrouble::None;
+}
+
+Reason reasonForWriteError(const QString& line) {
+  if (line.contains(QLatin1String("No space left on device")) || line.contains(QLatin1String("Disk quota exceeded")))
+    return Reason::DiskFull;
+  if (line.contains(QLatin1String("Permission denied")) || line.contains(QLatin1String("Read-only file system")))
+    return Reason::OutputUnwritable;
+  if (line.contains(QLatin1String("File name too long"))) return Reason::NameTooLong;
+  return Reason::EncodeFailed;
+}
+
+}  // namespace toolkit

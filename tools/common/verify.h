@@ -1,0 +1,45 @@
+#pragma once
+#include <QString>
+#include <optional>
+
+#include "common/console.h"
+#include "common/plan.h"
+
+// The finished output read back before it gets its name: packets only, no
+// decoding, so it costs a small part of the coding.
+namespace toolkit {
+
+// What one stream of the output holds.
+struct StreamSpan {
+  qint64 packets = 0;
+  double seconds = 0;  // from the first timestamp to the end of the last packet
+  double rate = 0;     // frames per second its header states (video); 0: not stated
+};
+
+struct OutputStreams {
+  std::optional<StreamSpan> video, audio;  // the first of each kind that has packets
+};
+
+// Reads every packet of `path`. Throws ToolError when it cannot be opened or read.
+OutputStreams readOutput(const QString& path);
+
+// Why the output falls short of the plan, or nothing when it is whole: each
+// stream the plan writes is there, with packets for most of its expected
+// length (and, for video, for most of the frames its rate promises). A stream is expected to last as long as its source stream, or as
+// long as `secondsRead` (what FFmpeg reported reading) when the source does
+// not say. `sourceDamaged`: FFmpeg reported a stream it could not decode.
+struct Shortfall {
+  Reason reason;
+  QString why;
+};
+std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
+                                     bool sourceDamaged);
+
+// Sorts a line FFmpeg printed at its error level: a failed write (with the
+// reason it gives), a stream it could not decode, or neither.
+enum class FfmpegTrouble { None, Decode, Write };
+FfmpegTrouble classifyFfmpegLine(const QString& line);
+// The reason for a failed write, from FFmpeg's wording of the error number.
+Reason reasonForWriteError(const QString& line);
+
+}  // namespace toolkit

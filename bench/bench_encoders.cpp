@@ -200,5 +200,5 @@ int main(int argc, char** argv) {
     std::printf("%-26s %9.3f %9.3f %7.3f\n", c.name, t, f, f > 0 ? t / f : 0.0);
     std::fflush(stdout);
   }
-  return benchChecks(dir, app_, traced);
+  return benchChecks(dir, QStringLiteral(VANTREL_DATA_DIR), traced);
 }

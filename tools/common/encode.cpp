@@ -105,6 +105,7 @@ class Encoder {
   void muxerFinished(int code, QProcess::ExitStatus status);
   void printProgress();
   void checkAndCommit();
+  bool printFinalProgress();
   void succeed();
   void fail(Reason reason, const QString& why);
   void stop();
@@ -294,6 +295,9 @@ void Encoder::checkAndCommit() {
   }
   if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE"))
     printLine(tool_ + QStringLiteral(": trace check: %1 s").arg(checking.nsecsElapsed() / 1e9, 0, 'f', 4));
+  // The last progress line goes out before the file gets its name: when
+  // nobody reads the tool any more, nobody would learn of the file either.
+  if (!printFinalProgress()) return stop();
   if (const int err = partial_->commit(plan_.replace)) {
     if (err == EEXIST)
       return fail(Reason::OutputUnwritable, QStringLiteral("the output appeared while it was written: %1").arg(plan_.output));
@@ -303,15 +307,13 @@ void Encoder::checkAndCommit() {
   succeed();
 }
 
-void Encoder::succeed() {
+bool Encoder::printFinalProgress() {
   state_.seconds = std::max(state_.seconds, plan_.expectedDuration);
-  if (style_ == ProgressStyle::Ffmpeg) {
-    printLine(ffmpegLine(state_));
-  } else {
-    printLine(mencoderLine(state_, 100, clock_.elapsed() / 1000.0, plan_.expectedDuration, plan_));
-  }
-  finish(ExitOk);
+  if (style_ == ProgressStyle::Ffmpeg) return printLine(ffmpegLine(state_));
+  return printLine(mencoderLine(state_, 100, clock_.elapsed() / 1000.0, plan_.expectedDuration, plan_));
 }
+
+void Encoder::succeed() { finish(ExitOk); }
 
 void Encoder::finish(int code) {
   over_ = true;

@@ -1,5 +1,7 @@
 #include "common/platform.h"
 
+#include <QCoreApplication>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,9 +40,11 @@ void handler(int) {
 #endif
 
 // A short name nobody can guess: the output's own name may already be near
-// the file system's limit.
+// the file system's limit. The process id lets the program that ran a tool
+// killed outright find what it left.
 QString randomName() {
-  return QStringLiteral(".vt-%1.part")
+  return QStringLiteral(".vantrel-%1-%2.part")
+      .arg(QCoreApplication::applicationPid())
       .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
 }
 

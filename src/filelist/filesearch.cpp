@@ -181,14 +181,20 @@ void FolderScan::push(QStringList&& files) {
   if (queue) QMetaObject::invokeMethod(this, &FolderScan::deliverSoon, Qt::QueuedConnection);
 }
 
+qint64 FolderScan::batchInterval() const {
+  // Every batch makes the list lay out all its rows again, a cost that grows
+  // with the rows: batches come further apart as more paths have been handed
+  // on, so that the owner's share of time spent on them stays about the same.
+  return std::max(kBatchInterval, delivered_ / kPathsPerExtraMs);
+}
+
 void FolderScan::deliverSoon() {
-  // Every batch makes the list lay out all its rows again, so batches come
-  // no closer than kBatchInterval apart.
-  const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : kBatchInterval;
-  if (since >= kBatchInterval)
+  const qint64 interval = batchInterval();
+  const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : interval;
+  if (since >= interval)
     deliver();
   else if (!throttle_.isActive())
-    throttle_.start(static_cast<int>(kBatchInterval - since));
+    throttle_.start(static_cast<int>(interval - since));
 }
 
 void FolderScan::deliver() {
@@ -200,10 +206,14 @@ void FolderScan::deliver() {
     deliveryQueued_ = false;
   }
   lastDelivery_.start();
+  delivered_ += batch.size();
   if (!batch.isEmpty()) Q_EMIT found(batch);
 }
 
 void FolderScan::scanDone() {
   deliver();
-  if (outstanding_ > 0 && --outstanding_ == 0) Q_EMIT finished();
+  if (outstanding_ > 0 && --outstanding_ == 0) {
+    delivered_ = 0;
+    Q_EMIT finished();
+  }
 }

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #else
 #include <filesystem>
 
@@ -34,19 +35,45 @@ Kind kindOf(int dirfd, const char* name, unsigned char type) {
   return Kind::File;
 }
 
+namespace {
+
+// Calls `each(name, type)` for every entry of the open folder `fd`, "." and
+// ".." included. Linux hands out a folder's entries in one call for most
+// folders, into a buffer of ours; elsewhere the C library's reader does.
+template <typename Each>
+void forEachEntry(int fd, Each&& each) {
+#if defined(Q_OS_LINUX)
+  alignas(dirent64) char buffer[32 * 1024];
+  for (;;) {
+    const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+    if (got <= 0) return;
+    for (ssize_t at = 0; at < got;) {
+      const auto* d = reinterpret_cast<const dirent64*>(buffer + at);
+      each(d->d_name, d->d_type);
+      at += d->d_reclen;
+    }
+  }
+#else
+  DIR* dir = ::fdopendir(::dup(fd));
+  if (!dir) return;
+  while (const dirent* d = ::readdir(dir)) each(d->d_name, d->d_type);
+  ::closedir(dir);
+#endif
+}
+
+}  // namespace
+
 bool read(const QString& folder, const QString& prefix, std::vector<Entry>& entries) {
-  DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-  if (!dir) return false;
-  const int fd = ::dirfd(dir);
+  const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
   // Names are decoded the way QFile::decodeName does (UTF-8, a sequence that
   // is not valid UTF-8 becoming U+FFFD); plain ASCII names, the common case,
   // are widened directly.
   std::optional<QStringDecoder> decode;
-  while (const dirent* d = ::readdir(dir)) {
-    const char* name = d->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    const Kind kind = kindOf(fd, name, d->d_type);
-    if (kind == Kind::LinkToFolder) continue;
+  forEachEntry(fd, [&](const char* name, unsigned char type) {
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) return;
+    const Kind kind = kindOf(fd, name, type);
+    if (kind == Kind::LinkToFolder) return;
 
     const auto length = static_cast<qsizetype>(std::strlen(name));
     QString path(prefix.size() + length, Qt::Uninitialized);
@@ -66,8 +93,8 @@ bool read(const QString& folder, const QString& prefix, std::vector<Entry>& entr
       path.truncate(end - path.constData());
     }
     entries.push_back({std::move(path), kind == Kind::Folder});
-  }
-  ::closedir(dir);
+  });
+  ::close(fd);
   return true;
 }
 

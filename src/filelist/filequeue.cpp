@@ -60,5 +60,8 @@ QVariant FileQueue::headerData(int section, Qt::Orientation o, int role) const {
 }
 
 Qt::ItemFlags FileQueue::flags(const QModelIndex& index) const {
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+  // A flat list: saying so spares the view a question per row each time it
+  // lays out the rows.
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                         : Qt::NoItemFlags;
 }

@@ -1,19 +1,11 @@
 #include "filelist/filesearch.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStringDecoder>
 #include <algorithm>
-#include <cstring>
+#include <string_view>
 #include <vector>
 
-#if defined(Q_OS_UNIX)
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#else
-#include <filesystem>
-#endif
+#include "filelist/dirlisting.h"
 
 namespace {
 
@@ -22,73 +14,57 @@ inline char16_t upper(char16_t c) {
   return static_cast<char16_t>(QChar::toUpper(char32_t(c)));
 }
 
-// One entry of a listing: its full path, of which the name starts at the
-// listing's prefix length.
-struct Entry {
-  QString path;
-  bool folder;
+// Buffers one walk reuses from folder to folder.
+struct Scratch {
+  std::vector<DirListing::Entry> entries;
+  std::vector<char16_t> keys;  // every entry's name upper-cased, one after the other
+  struct Key {
+    quint32 at, size, entry;
+  };
+  std::vector<Key> order;
 };
 
-// readListing: the one place that talks to the system's directory API. Reads
-// every entry of `folder` except "." and ".." into `entries`, unsorted, each
-// path made of `prefix` and the name; a symbolic link to a folder is left out.
-// False when the folder cannot be listed.
-#if defined(Q_OS_UNIX)
+bool listInto(const QString& folder, FileSearch::Listing& out, Scratch& s) {
+  out.files.clear();
+  out.folders.clear();
+  s.entries.clear();
+  s.keys.clear();
+  s.order.clear();
+  const QString prefix = FileSearch::joinPath(folder, QString());
+  if (!DirListing::read(folder, prefix, s.entries)) return false;
 
-bool readListing(const QString& folder, const QString& prefix, std::vector<Entry>& entries) {
-  DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-  if (!dir) return false;
-  const int fd = ::dirfd(dir);
-  QStringDecoder decode(QStringConverter::System, QStringConverter::Flag::Stateless);
-  while (const dirent* d = ::readdir(dir)) {
-    const char* name = d->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    unsigned char type = d->d_type;
-    struct stat st;
-    if (type == DT_UNKNOWN) {  // file systems that do not say: ask
-      if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-        type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
-    }
-    // A link to a folder is skipped: descending it could loop for ever.
-    if (type == DT_LNK && ::fstatat(fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode)) continue;
-
-    const qsizetype length = static_cast<qsizetype>(std::strlen(name));
-    QString path(prefix.size() + length, Qt::Uninitialized);
-    std::copy_n(prefix.constData(), prefix.size(), path.data());
-    const QChar* end = decode.appendToBuffer(path.data() + prefix.size(), QByteArrayView(name, length));
-    path.truncate(end - path.constData());
-    entries.push_back({std::move(path), type == DT_DIR});
+  // Each name is upper-cased once; the sort then compares plain units.
+  const qsizetype from = prefix.size();
+  size_t total = 0;
+  for (const DirListing::Entry& e : s.entries) total += static_cast<size_t>(e.path.size() - from);
+  s.keys.resize(total);
+  s.order.resize(s.entries.size());
+  char16_t* key = s.keys.data();
+  for (size_t i = 0; i < s.entries.size(); ++i) {
+    const QString& path = s.entries[i].path;
+    const auto* name = reinterpret_cast<const char16_t*>(path.constData()) + from;
+    const auto size = static_cast<quint32>(path.size() - from);
+    s.order[i] = {static_cast<quint32>(key - s.keys.data()), size, static_cast<quint32>(i)};
+    for (quint32 k = 0; k < size; ++k) *key++ = upper(name[k]);
   }
-  ::closedir(dir);
-  return true;
-}
+  const char16_t* keys = s.keys.data();
+  std::sort(s.order.begin(), s.order.end(), [&](const Scratch::Key& a, const Scratch::Key& b) {
+    const int c = std::u16string_view(keys + a.at, a.size).compare(std::u16string_view(keys + b.at, b.size));
+    if (c != 0) return c < 0;
+    // Equal but for case: the exact units decide.
+    return QStringView(s.entries[a.entry].path).mid(from) < QStringView(s.entries[b.entry].path).mid(from);
+  });
 
-#else
-
-namespace fs = std::filesystem;
-
-bool readListing(const QString& folder, const QString& prefix, std::vector<Entry>& entries) {
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(folder.toStdWString()), ec);
-  if (ec) return false;
-  // An error while reading ends the listing; what was read still counts.
-  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) break;
-    std::error_code tec;
-    bool isFolder = false;
-    if (it->is_symlink(tec)) {
-      // A link to a folder is skipped: descending it could loop for ever.
-      if (it->is_directory(tec)) continue;
-    } else {
-      isFolder = it->is_directory(tec);
-    }
-    const QString name = TrimFindName(QString::fromStdWString(it->path().filename().native()));
-    if (!name.isEmpty()) entries.push_back({prefix + name, isFolder});
+  out.files.reserve(static_cast<qsizetype>(s.entries.size()));
+  for (const Scratch::Key& k : s.order) {
+    DirListing::Entry& e = s.entries[k.entry];
+    if (!e.folder)
+      out.files.append(std::move(e.path));
+    else if (out.folders.size() < FileSearch::MaxSubFolders)
+      out.folders.append(std::move(e.path));
   }
   return true;
 }
-
-#endif
 
 }  // namespace
 
@@ -123,22 +99,8 @@ QString joinPath(const QString& folder, const QString& name) {
 }
 
 bool listFolder(const QString& folder, Listing& out) {
-  out.files.clear();
-  out.folders.clear();
-  const QString prefix = joinPath(folder, QString());
-  std::vector<Entry> entries;
-  if (!readListing(folder, prefix, entries)) return false;
-  const qsizetype from = prefix.size();
-  std::sort(entries.begin(), entries.end(), [from](const Entry& a, const Entry& b) {
-    return nameLess(QStringView(a.path).mid(from), QStringView(b.path).mid(from));
-  });
-  for (Entry& e : entries) {
-    if (!e.folder)
-      out.files.append(std::move(e.path));
-    else if (out.folders.size() < MaxSubFolders)
-      out.folders.append(std::move(e.path));
-  }
-  return true;
+  Scratch scratch;
+  return listInto(folder, out, scratch);
 }
 
 void walk(const QString& folder, const std::function<void(QStringList&&)>& found,
@@ -147,11 +109,12 @@ void walk(const QString& folder, const std::function<void(QStringList&&)>& found
   // the first sub-folder's whole tree comes before the second one's.
   std::vector<QString> stack{folder};
   Listing listing;
+  Scratch scratch;
   while (!stack.empty()) {
     if (stop && stop->load(std::memory_order_relaxed)) return;
     const QString current = std::move(stack.back());
     stack.pop_back();
-    if (!listFolder(current, listing)) continue;
+    if (!listInto(current, listing, scratch)) continue;
     if (!listing.files.isEmpty()) found(std::move(listing.files));
     for (auto sub = listing.folders.crbegin(); sub != listing.folders.crend(); ++sub)
       stack.push_back(*sub);
@@ -218,14 +181,20 @@ void FolderScan::push(QStringList&& files) {
   if (queue) QMetaObject::invokeMethod(this, &FolderScan::deliverSoon, Qt::QueuedConnection);
 }
 
+qint64 FolderScan::batchInterval() const {
+  // Every batch makes the list lay out all its rows again, a cost that grows
+  // with the rows: batches come further apart as more paths have been handed
+  // on, so that the owner's share of time spent on them stays about the same.
+  return std::max(kBatchInterval, delivered_ / kPathsPerExtraMs);
+}
+
 void FolderScan::deliverSoon() {
-  // Every batch makes the list lay out all its rows again, so batches come
-  // no closer than kBatchInterval apart.
-  const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : kBatchInterval;
-  if (since >= kBatchInterval)
+  const qint64 interval = batchInterval();
+  const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : interval;
+  if (since >= interval)
     deliver();
   else if (!throttle_.isActive())
-    throttle_.start(static_cast<int>(kBatchInterval - since));
+    throttle_.start(static_cast<int>(interval - since));
 }
 
 void FolderScan::deliver() {
@@ -237,10 +206,14 @@ void FolderScan::deliver() {
     deliveryQueued_ = false;
   }
   lastDelivery_.start();
+  delivered_ += batch.size();
   if (!batch.isEmpty()) Q_EMIT found(batch);
 }
 
 void FolderScan::scanDone() {
   deliver();
-  if (outstanding_ > 0 && --outstanding_ == 0) Q_EMIT finished();
+  if (outstanding_ > 0 && --outstanding_ == 0) {
+    delivered_ = 0;
+    Q_EMIT finished();
+  }
 }

@@ -91,8 +91,11 @@ class FolderScan : public QObject {
   std::atomic_bool stop_{false};
   std::thread worker_;
   // Owner thread only.
-  static constexpr qint64 kBatchInterval = 40;  // ms
+  qint64 batchInterval() const;
+  static constexpr qint64 kBatchInterval = 40;  // ms, at the least
+  static constexpr qint64 kPathsPerExtraMs = 2000;
   int outstanding_ = 0;
+  qint64 delivered_ = 0;  // paths handed on since the scans began
   QTimer throttle_;
   QElapsedTimer lastDelivery_;
 };

@@ -11,7 +11,11 @@
 #include "filelist_support.h"
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include "filelist/dirlisting.h"
 #endif
 
 class TestFileSearch : public QObject {
@@ -67,6 +71,85 @@ class TestFileSearch : public QObject {
                                QStringLiteral("_x"),    QStringLiteral("\u00e9t\u00e9")};
     QCOMPARE(names, expected);
   }
+
+  // The walk sorts a folder on its own (keys upper-cased once per name); it
+  // must come to the order above, also for names beyond ASCII, names equal
+  // but for case, and a name that is the start of another. Files and
+  // folders alike.
+  void walkListsInTheSameOrder() {
+    QTemporaryDir tmp;
+    const QString r = tmp.path();
+    const QStringList names{QStringLiteral("\u00e9t\u00e9"), QStringLiteral("_x"),   QStringLiteral("b.avi"),
+                            QStringLiteral("clip.avi"),      QStringLiteral("a.avi"), QStringLiteral("9"),
+                            QStringLiteral("\u00c9t\u00e9"), QStringLiteral("A.avi"), QStringLiteral("clip"),
+                            QStringLiteral("Z"),             QStringLiteral("10"),    QStringLiteral("\u00c9T\u00c9")};
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return FileSearch::nameLess(a, b); });
+    QCOMPARE(sorted.mid(0, 5), QStringList({"10", "9", "A.avi", "a.avi", "b.avi"}));
+    QCOMPARE(sorted.mid(9), QStringList({QStringLiteral("\u00c9T\u00c9"), QStringLiteral("\u00c9t\u00e9"),
+                                         QStringLiteral("\u00e9t\u00e9")}));
+
+    QStringList files, folders;
+    for (const QString& n : names) {
+      files.append(QStringLiteral("f/") + n);
+      folders.append(QStringLiteral("d/") + n + QStringLiteral("/x"));
+    }
+    QVERIFY(makeFiles(r, files + folders));
+    QCOMPARE(scan(r + QStringLiteral("/f")), under(r + QStringLiteral("/f"), sorted));
+    QStringList inFolders;
+    for (const QString& n : sorted) inFolders.append(n + QStringLiteral("/x"));
+    QCOMPARE(scan(r + QStringLiteral("/d")), under(r + QStringLiteral("/d"), inFolders));
+  }
+
+#ifdef Q_OS_UNIX
+  // Names are bytes on Linux: UTF-8 ones come out whole (also after an
+  // ASCII start), a byte sequence that is not UTF-8 becomes U+FFFD, and
+  // neither upsets the entries around it.
+  void namesThatAreNotAscii() {
+    QTemporaryDir tmp;
+    const QByteArray r = QFile::encodeName(tmp.path());
+    const char* names[] = {"clip\xe8\xa7\x86\xe9\xa2\x91.avi", "bad\xff\xfe.avi", "a.avi", "\xe8\xa7\x86.avi"};
+    for (const char* name : names) {
+      const int fd = ::open((r + '/' + name).constData(), O_CREAT | O_WRONLY, 0600);
+      QVERIFY(fd >= 0);
+      ::close(fd);
+    }
+    const QStringList found = scan(tmp.path());
+    // QTemporaryDir cannot remove a name it cannot spell.
+    for (const char* name : names) ::unlink((r + '/' + name).constData());
+    QCOMPARE(found, under(tmp.path(), {"a.avi", QStringLiteral("bad\ufffd\ufffd.avi"),
+                                       QStringLiteral("clip\u89c6\u9891.avi"), QStringLiteral("\u89c6.avi")}));
+  }
+
+  // Some file systems report no type in their listings (DT_UNKNOWN): the
+  // file system is asked then, without following links first.
+  void entryKindWhenTheListingDoesNotSay() {
+    QTemporaryDir tmp;
+    const QString r = tmp.path();
+    QVERIFY(makeFiles(r, {"file.avi", "folder/"}));
+    QVERIFY(QFile::link(r + QStringLiteral("/folder"), r + QStringLiteral("/to-folder")));
+    QVERIFY(QFile::link(r + QStringLiteral("/file.avi"), r + QStringLiteral("/to-file")));
+    QVERIFY(QFile::link(r + QStringLiteral("/gone"), r + QStringLiteral("/dangling")));
+    const int fd = ::open(QFile::encodeName(r).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(fd >= 0);
+    using DirListing::Kind;
+    const struct {
+      const char* name;
+      unsigned char type;
+      Kind kind;
+    } cases[] = {
+        {"file.avi", DT_UNKNOWN, Kind::File},     {"folder", DT_UNKNOWN, Kind::Folder},
+        {"to-folder", DT_UNKNOWN, Kind::LinkToFolder}, {"to-file", DT_UNKNOWN, Kind::File},
+        {"dangling", DT_UNKNOWN, Kind::File},     {"vanished", DT_UNKNOWN, Kind::File},
+        {"to-folder", DT_LNK, Kind::LinkToFolder}, {"dangling", DT_LNK, Kind::File},
+        {"folder", DT_DIR, Kind::Folder},          {"file.avi", DT_REG, Kind::File},
+    };
+    for (const auto& c : cases)
+      QVERIFY2(DirListing::kindOf(fd, c.name, c.type) == c.kind, c.name);
+    ::close(fd);
+  }
+#endif
 
   void ownFilesFirstThenSubFoldersDepthFirst() {
     QTemporaryDir tmp;

@@ -10,6 +10,7 @@
 
 #include "cli/console.h"
 #include "engine/failurereasons.h"
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 
 namespace {
@@ -33,7 +34,7 @@ CliFront::~CliFront() { setPrompter(nullptr); }
 int CliFront::run() {
   // Each copy of the program keeps its work files in a folder of its own, so
   // copies started side by side never share one.
-  QTemporaryDir work(AppDirs::join(AppDirs::workFolder(), QStringLiteral("cli-XXXXXX")));
+  QTemporaryDir work(JoinPath(AppDirs::workFolder(), QStringLiteral("cli-XXXXXX")));
   if (!work.isValid()) {
     writeTo(stderr, QStringLiteral("vantrel-cli: cannot make a work folder in %1\n").arg(AppDirs::workFolder()));
     return 1;

@@ -9,6 +9,7 @@
 #include "engine/failurereasons.h"
 #include "engine/progress.h"
 #include "filelist/filequeue.h"
+#include "filelist/pathhelpers.h"
 #include "runner/dosoutputs.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
@@ -48,7 +49,7 @@ QString BatchDriver::workFile(int lane) const {
   const QString folder = workFolder_.isEmpty() ? AppDirs::workFolder() : workFolder_;
   const QString name =
       lane == 0 ? QStringLiteral("tmp.mp4") : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
-  return AppDirs::join(folder, name);
+  return JoinPath(folder, name);
 }
 
 int BatchDriver::FileDuration() const {
@@ -126,7 +127,7 @@ QString BatchDriver::outputFolder() {
   QString folder = host_.outputFolderText();
   if (folder.trimmed().isEmpty()) folder = AppDirs::defaultOutputFolder();
   QDir().mkpath(folder);  // with every missing parent; a failure shows when the tool writes
-  if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
+  folder = JoinPath(folder, QString());  // one trailing separator
   if (folder != host_.outputFolderText()) host_.setOutputFolderText(folder);
   return folder;
 }
@@ -311,7 +312,7 @@ void BatchDriver::endBatch() {
   // The folder is worth opening only when something new is in it.
   if (converted_ > 0) shell_.openFolder(host_.outputFolderText());
   if (options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
-    shell_.playSound(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
+    shell_.playSound(JoinPath(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
                      [this] { finishEnd(); });
   } else {
     finishEnd();

@@ -9,16 +9,15 @@
 #include "settings/core/formats.h"
 
 namespace CommandLines {
-namespace {
 
-QString toolProgram(const BuildContext& ctx, const QString& tool) {
+QString toolProgram(const QString& toolFolder, const QString& tool) {
 #ifdef Q_OS_WIN
-  const QString name = tool + QStringLiteral(".exe");
+  return JoinPath(toolFolder, tool + QStringLiteral(".exe"));
 #else
-  const QString name = tool;
+  return JoinPath(toolFolder, tool);
 #endif
-  return AppDirs::join(ctx.toolFolder, name);
 }
+namespace {
 
 QString channelCount(const PanelValues& v) { return QString::number(v.channel + 1); }
 
@@ -50,7 +49,7 @@ QString timeSuffix(const QTime& time) {
          QString::number(time.second());
 }
 QString fittedName(const QString& folder, const QString& base, const QString& tail) {
-  return AppDirs::join(folder, fitBaseName(base, tail) + tail);
+  return JoinPath(folder, fitBaseName(base, tail) + tail);
 }
 }  // namespace
 
@@ -86,7 +85,7 @@ ToolCommand stageOne(const PanelValues& v, const QString& source, const QString&
   const Formats::Format* f = Formats::format(v.format);
   if (!f) return {};
   const Formats::Stage& stage = f->stages[0];
-  LineBuilder b(toolProgram(ctx, QString::fromLatin1(stage.tool)));
+  LineBuilder b(toolProgram(ctx.toolFolder, QString::fromLatin1(stage.tool)));
   switch (stage.line) {
     case Formats::Line::ConvMpeg2:
       b.lit(" ").quoted(source)
@@ -124,7 +123,7 @@ ToolCommand stageTwo(const PanelValues& v, const QString& outputFile, const Buil
   if (!f || f->stageCount < 2) return {};
   const Formats::Stage& stage = f->stages[1];
   const bool original = v.size == Formats::kOriginalSize;
-  LineBuilder b(toolProgram(ctx, QString::fromLatin1(stage.tool)));
+  LineBuilder b(toolProgram(ctx.toolFolder, QString::fromLatin1(stage.tool)));
   b.lit(" -i ").val(ctx.workFile).lit(" -y ");
   switch (stage.line) {
     case Formats::Line::CoderReal:

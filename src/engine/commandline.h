@@ -24,6 +24,10 @@ struct BuildContext {
 
 namespace CommandLines {
 
+// The program file of the encoder `tool` ("conv", "coder", "coder2") in
+// `toolFolder` (AppDirs::toolFolder() for the installed or built program).
+QString toolProgram(const QString& toolFolder, const QString& tool);
+
 // The output extension of a format position, with its dot; empty outside 0 to 8.
 QString outputExtension(int position);
 

@@ -1,4 +1,5 @@
 #include "filelist/filesearch.h"
+#include "filelist/pathhelpers.h"
 
 #include <QDir>
 #include <algorithm>
@@ -30,7 +31,7 @@ bool listInto(const QString& folder, FileSearch::Listing& out, Scratch& s) {
   s.entries.clear();
   s.keys.clear();
   s.order.clear();
-  const QString prefix = FileSearch::joinPath(folder, QString());
+  const QString prefix = JoinPath(folder, QString());
   if (!DirListing::read(folder, prefix, s.entries)) return false;
 
   // Each name is upper-cased once; the sort then compares plain units.
@@ -91,11 +92,6 @@ bool nameLess(QStringView a, QStringView b) {
   }
   if (a.size() != b.size()) return a.size() < b.size();
   return a.compare(b, Qt::CaseSensitive) < 0;
-}
-
-QString joinPath(const QString& folder, const QString& name) {
-  if (folder.endsWith(QDir::separator())) return folder + name;
-  return folder + QDir::separator() + name;
 }
 
 bool listFolder(const QString& folder, Listing& out) {

@@ -33,10 +33,6 @@ constexpr int MaxSubFolders = 200;
 // Listing order of two names in one folder.
 bool nameLess(QStringView a, QStringView b);
 
-// `folder` + separator + `name`; no second separator when `folder` already
-// ends with one.
-QString joinPath(const QString& folder, const QString& name);
-
 // One folder read: full paths of its files and of its first 200 sub-folders,
 // each in listing order. False (and both empty) when it cannot be listed.
 struct Listing {

@@ -69,7 +69,30 @@ bool DOSOutputs::ExecuteCommand(const ToolCommand& command) {
 void DOSOutputs::emitChunk(const QByteArray& bytes) {
   const QString text = decoder_->decode(bytes);
   outputs_ += text;
+  keepTail();
   Q_EMIT ReceiveOutputs(text);
+}
+
+void DOSOutputs::keepTail() {
+  // Cut only once twice the tail has gathered, so a long run moves the text
+  // once per kTailChars characters, not once per chunk.
+  if (outputs_.size() <= 2 * kTailChars) return;
+  qsizetype cut = outputs_.size() - kTailChars;
+  // Start at a line where one starts within the first half of the tail; else
+  // never between the two halves of a character outside the basic plane.
+  qsizetype lineStart = -1;
+  for (qsizetype i = cut; i < cut + kTailChars / 2; ++i) {
+    const QChar c = outputs_.at(i - 1);
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+      lineStart = i;
+      break;
+    }
+  }
+  if (lineStart >= 0)
+    cut = lineStart;
+  else if (outputs_.at(cut).isLowSurrogate())
+    ++cut;
+  outputs_.remove(0, cut);
 }
 
 void DOSOutputs::readAvailable() {

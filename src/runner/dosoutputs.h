@@ -21,13 +21,19 @@ class DOSOutputs : public QObject {
   Q_OBJECT
  public:
   static constexpr int kChunkBytes = 1024;
+  // What a run printed is kept as a tail of the order of this many
+  // characters (at least half, at most twice as many): enough for the last
+  // lines the engine reads, bounded however long a tool talks.
+  static constexpr qsizetype kTailChars = 64 * 1024;
 
   explicit DOSOutputs(QObject* parent = nullptr);
   ~DOSOutputs() override;
 
   void setCommandLine(const ToolCommand& command) { commandLine_ = command; }
   const ToolCommand& CommandLine() const { return commandLine_; }
-  // Everything the current or last run printed.
+  // The tail of what the current or last run printed: all of it up to twice
+  // kTailChars; past that a tail of at least kTailChars / 2, starting at a
+  // line's start where one lies in reach, and never inside a character.
   const QString& Outputs() const { return outputs_; }
 
   // Runs `command`, or the stored command line when `command` is empty (a
@@ -61,6 +67,7 @@ class DOSOutputs : public QObject {
   void readAvailable();
   void onFinished(int exitCode, QProcess::ExitStatus status);
   void emitChunk(const QByteArray& bytes);
+  void keepTail();
 
   ToolCommand commandLine_;
   QString outputs_;

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 
 namespace {
@@ -47,7 +48,7 @@ bool installQtTranslation(QCoreApplication* app) {
   const QString name = QStringLiteral("qtbase_zh_CN");
   const bool loaded =
       translator->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-      translator->load(name, AppDirs::join(AppDirs::programFolder(), QStringLiteral("translations")));
+      translator->load(name, JoinPath(AppDirs::programFolder(), QStringLiteral("translations")));
   if (!loaded || !QCoreApplication::installTranslator(translator)) {
     delete translator;
     return false;

@@ -8,13 +8,6 @@ std::function<bool(QWidget*)>& moveHandler() {
   static std::function<bool(QWidget*)> handler;
   return handler;
 }
-
-void scaleFont(QWidget* w, qreal factor) {
-  QFont f = w->font();
-  if (f.pointSizeF() <= 0) return;  // a pixel-sized font keeps its height anyway
-  f.setPointSizeF(f.pointSizeF() * factor);
-  w->setFont(f);
-}
 }  // namespace
 
 bool startWindowMove(QWidget* form) {
@@ -29,8 +22,11 @@ void setWindowMoveHandler(std::function<bool(QWidget*)> handler) {
   moveHandler() = std::move(handler);
 }
 
-void keepFontPixelHeights(QWidget* form) {
-  const qreal dpi = form->logicalDpiY();
-  if (dpi <= 0 || qFuzzyCompare(dpi, 96.0)) return;
-  scaleFont(form, 96.0 / dpi);
+bool BodyDrag::move(QWidget* form, Qt::MouseButtons buttons) {
+  if (!(buttons & Qt::LeftButton) || !pressed_) {
+    pressed_ = pressed_ && (buttons & Qt::LeftButton);
+    return false;
+  }
+  pressed_ = false;  // the window system's move loop takes the rest of the drag
+  return startWindowMove(form);
 }

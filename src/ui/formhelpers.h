@@ -1,4 +1,5 @@
 #pragma once
+#include <Qt>
 #include <functional>
 
 class QWidget;
@@ -12,7 +13,15 @@ bool startWindowMove(QWidget* form);
 // handler restores the window system's move.
 void setWindowMoveHandler(std::function<bool(QWidget*)> handler);
 
-// Keeps the 96-dots-per-inch pixel height of the font of `form`, and so of
-// every control that inherits it, on a screen of any logical resolution
-// (geometry is already in logical pixels).
-void keepFontPixelHeights(QWidget* form);
+// The press-and-drag on a form's body that moves it: feed it the form's mouse
+// presses and moves. Only a move with the left button held that follows a
+// left press on the body starts the window move, once per press.
+class BodyDrag {
+ public:
+  void press(Qt::MouseButton button) { pressed_ = button == Qt::LeftButton; }
+  // True when this move handed the drag to the window move.
+  bool move(QWidget* form, Qt::MouseButtons buttons);
+
+ private:
+  bool pressed_ = false;
+};

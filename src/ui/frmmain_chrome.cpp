@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <utility>
 
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 #include "ui/chromeart.h"
 #include "ui/desktop.h"
@@ -55,7 +56,7 @@ class HotSpotBackdrop : public QWidget {
 struct frmMain::ChromeState {
   // The hidden companions holding the lit pictures.
   QPixmap imgHelpLight, imgMinLight, imgExitLight;
-  bool bodyPressed = false;         // a left press on the body, not yet dragged
+  BodyDrag drag;                    // a left press on the body, not yet dragged
   Qt::MouseButtons moveButtons;     // buttons held during the mouse move being handled
   bool afterDoubleClick = false;    // the release ending a double click is no second click
 };
@@ -144,7 +145,7 @@ void frmMain::imgToolbar_Click(int index) {
 void frmMain::imgHelp_Click() {
   // A missing help page gives no message.
   shell_->openUrl(
-      QUrl::fromLocalFile(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("help.html"))));
+      QUrl::fromLocalFile(JoinPath(AppDirs::dataFolder(), QStringLiteral("help.html"))));
   imgHelp->setPixmap(QPixmap());
 }
 
@@ -176,14 +177,7 @@ void frmMain::imgBrowse_Click() {
 void frmMain::Form_MouseMove() {
   // Only a drag that began with a left press on the body moves the window;
   // every move resets the hover states.
-  if (chrome_->moveButtons & Qt::LeftButton) {
-    if (chrome_->bodyPressed) {
-      chrome_->bodyPressed = false;  // the window system's move loop takes over
-      startWindowMove(this);
-    }
-  } else {
-    chrome_->bodyPressed = false;
-  }
+  chrome_->drag.move(this, chrome_->moveButtons);
   QFont f = lblFeed->font();
   f.setBold(false);
   lblFeed->setFont(f);
@@ -193,7 +187,7 @@ void frmMain::Form_MouseMove() {
 }
 
 void frmMain::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) chrome_->bodyPressed = true;
+  chrome_->drag.press(event->button());
   QWidget::mousePressEvent(event);
 }
 

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QThread>
 
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/settingsfiles.h"
@@ -30,7 +31,7 @@ namespace {
 void applySkin() {
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (!app) return;
-  QFile sheet(AppDirs::join(AppDirs::dataFolder(), QStringLiteral("skin.qss")));
+  QFile sheet(JoinPath(AppDirs::dataFolder(), QStringLiteral("skin.qss")));
   if (!QFileInfo(sheet.fileName()).isFile() || !sheet.open(QIODevice::ReadOnly)) return;
   app->setStyleSheet(QString::fromUtf8(sheet.read(4 * 1024 * 1024)));
 }
@@ -127,7 +128,7 @@ void frmMain::Form_Unload() {
   if (driver.isRunning()) driver.abort();
   const QString work = AppDirs::workFolder();
   for (const char* name : {"tmpfile.wav", "tmpfile1.mp3", "tmp.mp4"})
-    removeWithRetries(AppDirs::join(work, QString::fromLatin1(name)));
+    removeWithRetries(JoinPath(work, QString::fromLatin1(name)));
   // Every window of the program closes, then the program ends.
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible()) w->close();

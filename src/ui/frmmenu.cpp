@@ -5,8 +5,7 @@
 
 #include "ui/frmmain.h"
 
-frmMenu::frmMenu(frmMain& main) : menu_(std::make_unique<QMenu>(QStringLiteral("Remove"), &main)) {
-  menuRemove = menu_.get();
+frmMenu::frmMenu(frmMain& main) : menuRemove(new QMenu(QStringLiteral("Remove"), &main)) {
   menuRemove->setObjectName(QStringLiteral("menuRemove"));
   menuRemoveSelected = menuRemove->addAction(QStringLiteral("移除选择项"));
   menuRemoveSelected->setObjectName(QStringLiteral("menuRemoveSelected"));

@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 
+#include "settings/widgets/pixellayout.h"
 #include "ui/formhelpers.h"
 
 #ifndef VANTREL_FEEDBACK_BASE
@@ -50,7 +51,6 @@ frmSuggest::~frmSuggest() {
 void frmSuggest::Form_Load() {
   setWindowTitle(QStringLiteral("建议和意见"));
   setFixedSize(281, 139);
-  keepFontPixelHeights(this);
 
   // Created in tab order: name, e-mail, comment, then the two buttons.
   Label1 = makeLabel(this, QStringLiteral("姓名："), 30, 22, 36);
@@ -71,6 +71,7 @@ void frmSuggest::Form_Load() {
   lblSending = new QLabel(this);
   lblSending->setGeometry(16, 106, 72, 14);
   lblSending->hide();
+  applyFixedPixelLayout(this);  // once every control is there
 
   wb = new QNetworkAccessManager(this);
 
@@ -137,16 +138,11 @@ void frmSuggest::setFeedbackBase(const QString& base) { baseOverride() = base; }
 
 // Moving the form by its body, as the main window does.
 void frmSuggest::mousePressEvent(QMouseEvent* event) {
-  bodyPressed_ = event->button() == Qt::LeftButton;
+  drag_.press(event->button());
   QDialog::mousePressEvent(event);
 }
 
 void frmSuggest::mouseMoveEvent(QMouseEvent* event) {
-  if (!(event->buttons() & Qt::LeftButton)) {
-    bodyPressed_ = false;
-  } else if (bodyPressed_) {
-    bodyPressed_ = false;  // the window system's move loop takes over the drag
-    startWindowMove(this);
-  }
+  drag_.move(this, event->buttons());
   QDialog::mouseMoveEvent(event);
 }

@@ -2,6 +2,8 @@
 #include <QDialog>
 #include <QUrl>
 
+#include "ui/formhelpers.h"
+
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -58,5 +60,5 @@ class frmSuggest : public QDialog {
   void Form_Load();
   void prompt(const QString& text, QLineEdit* field);
 
-  bool bodyPressed_ = false;
+  BodyDrag drag_;
 };

@@ -13,28 +13,12 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "../engine/fakes_support.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
-#include "ui/desktop.h"
-#include "ui/dialogbackend.h"
+#include "support/desktop.h"
 #include "ui/frmmain.h"
 
 namespace {
-class QuietShell : public DesktopShell {
- public:
-  void openFolder(const QString& f) override { opened << f; }
-  void playSound(const QString&, std::function<void()> done) override { done(); }
-  QStringList opened;
-};
-class NoDialogs : public DialogBackend {
- public:
-  std::optional<QString> openFile(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
-    return std::nullopt;
-  }
-  std::optional<QString> existingFolder(QWidget*, const QString&, const QString&) override { return std::nullopt; }
-};
-
 QJsonObject probe(const QString& file) {
   QProcess p;
   p.start("ffprobe", {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", file});
@@ -90,8 +74,8 @@ class TestFormats : public QObject {
     QFETCH(QString, video);
     QFETCH(QString, audio);
     RecordingPrompter boxes;
-    QuietShell shell;
-    NoDialogs dialogs;
+    RecordingDesktop shell;
+    FakeDialogs dialogs;  // every dialog cancelled
     frmMain w(frmMain::Services{&dialogs, &shell});
     const QString out = dir_.filePath(QStringLiteral("out%1").arg(position));
     w.txtPath->setText(out);
@@ -122,7 +106,7 @@ class TestFormats : public QObject {
     QCOMPARE(codecOf(info, "audio"), audio);
     const double duration = info["format"].toObject()["duration"].toString().toDouble();
     QVERIFY2(qAbs(duration - 2.0) <= 0.3, qPrintable(QString::number(duration)));
-    QCOMPARE(shell.opened, QStringList{out + "/"});
+    QCOMPARE(shell.folders, QStringList{out + "/"});
   }
 };
 

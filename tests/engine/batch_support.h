@@ -7,18 +7,8 @@
 #include <functional>
 
 #include "engine/batchdriver.h"
-#include "fakes_support.h"
 #include "filelist/filequeue.h"
-
-class RecordingShell : public Shell {
- public:
-  void openFolder(const QString& folder) override { opened << folder; }
-  void playSound(const QString& file, std::function<void()> done) override {
-    sounds << file;
-    done();
-  }
-  QStringList opened, sounds;
-};
+#include "support/fakes.h"
 
 class FakeHost : public BatchHost {
  public:

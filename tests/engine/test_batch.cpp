@@ -4,6 +4,7 @@
 
 #include "batch_support.h"
 #include "engine/failurereasons.h"
+#include "filelist/pathhelpers.h"
 
 class TestBatch : public QObject {
   Q_OBJECT
@@ -77,7 +78,7 @@ void TestBatch::threeMp3FilesRunToTheEnd() {
   QVERIFY(std::any_of(rig.host.progress.begin(), rig.host.progress.end(),
                       [](const BatchProgress& p) { return p.percent == 50 && p.caption.startsWith("创建中"); }));
   QCOMPARE(rig.host.caption, QStringLiteral("Done."));
-  QCOMPARE(rig.shell.opened, QStringList{rig.out + "/"});
+  QCOMPARE(rig.shell.folders, QStringList{rig.out + "/"});
   QCOMPARE(rig.shell.sounds, QStringList{rig.app + "/sound.wav"});
   QCOMPARE(rig.host.folder, rig.out + "/");
   QVERIFY(rig.boxes.messages.isEmpty());
@@ -104,7 +105,7 @@ void TestBatch::soundSwitchOffIsSilent() {
   rig.add({rig.source("a.wav")});
   QVERIFY(rig.runBatch());
   QVERIFY(rig.shell.sounds.isEmpty());
-  QCOMPARE(rig.shell.opened.size(), 1);
+  QCOMPARE(rig.shell.folders.size(), 1);
   QCOMPARE(rig.host.caption, QStringLiteral("Done."));
 }
 
@@ -129,7 +130,7 @@ void TestBatch::failedFileGoesOnAndComesBack() {
   // A retry is one request.
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.host.files.paths(), QStringList{bad});
-  QVERIFY(rig.shell.opened.size() == 1);  // nothing new the second time
+  QVERIFY(rig.shell.folders.size() == 1);  // nothing new the second time
 }
 
 void TestBatch::failureReasons_data() {
@@ -172,7 +173,7 @@ void TestBatch::failureReasons() {
   QCOMPARE(f.detail, detail);
   QCOMPARE(rig.host.results.value(0).failure.code, code);
   QVERIFY2(rig.outputs().isEmpty(), qPrintable(rig.outputs().join(',')));
-  QVERIFY(rig.shell.opened.isEmpty());
+  QVERIFY(rig.shell.folders.isEmpty());
   QCOMPARE(rig.host.caption, QStringLiteral("Done."));
 }
 
@@ -213,7 +214,7 @@ void TestBatch::stopAsksAndStops() {
   QCOMPARE(rig.host.files.at(0), slow);
   QVERIFY(rig.outputs().isEmpty());
   QVERIFY(rig.shell.sounds.isEmpty());
-  QVERIFY(rig.shell.opened.isEmpty());
+  QVERIFY(rig.shell.folders.isEmpty());
   QCOMPARE(rig.host.caption, QStringLiteral("已停止"));
   QVERIFY(!rig.host.locked);
   QCOMPARE(rig.calls().size(), 1);
@@ -273,7 +274,7 @@ void TestBatch::startFailureEndsTheBatch() {
   QCOMPARE(rig.host.files.paths(), QStringList{a});
   QVERIFY(!rig.host.locked);
   QVERIFY(rig.shell.sounds.isEmpty());
-  QVERIFY(rig.shell.opened.isEmpty());
+  QVERIFY(rig.shell.folders.isEmpty());
   // The caption says what failed; nobody stopped anything.
   QCOMPARE(rig.host.caption, QStringLiteral("无法启动编码程序"));
   QVERIFY(rig.summary().startFailed);
@@ -291,10 +292,10 @@ void TestBatch::folderOpensOnlyWhenSomethingConverted() {
   EngineRig rig;
   rig.add({rig.source("bad.wav")});
   QVERIFY(rig.runBatch());
-  QVERIFY(rig.shell.opened.isEmpty());  // all failed
+  QVERIFY(rig.shell.folders.isEmpty());  // all failed
   rig.add({rig.source("fine.wav")});
   QVERIFY(rig.runBatch());  // bad fails again, fine converts
-  QCOMPARE(rig.shell.opened, QStringList{rig.out + "/"});
+  QCOMPARE(rig.shell.folders, QStringList{rig.out + "/"});
 }
 
 void TestBatch::outputFolderIsMadeAndShown() {
@@ -315,7 +316,7 @@ void TestBatch::outputFolderIsMadeAndShown() {
 
 void TestBatch::twoStageRunsBothStagesOnFreshWork() {
   EngineRig rig;
-  const QString work = AppDirs::join(AppDirs::workFolder(), "tmp.mp4");
+  const QString work = JoinPath(AppDirs::workFolder(), "tmp.mp4");
   QCOMPARE(rig.driver.workFile(0), work);
   QVERIFY(work.startsWith(rig.cache));
   QCOMPARE(QFileInfo(AppDirs::workFolder()).permissions() & 0x0077, QFile::Permissions());

@@ -36,6 +36,8 @@ class TestCommandLine : public QObject {
   void longNamesAreCutToFit();
   void formatTable();
   void pathHelpers_data();
+  void joinedPaths_data();
+  void joinedPaths();
   void pathHelpers();
 };
 
@@ -277,6 +279,34 @@ void TestCommandLine::pathHelpers() {
   QCOMPARE(ParsePath(in), parse);
   QCOMPARE(FileNameFromPath(in), file);
   QCOMPARE(BaseNameFromPath(in), base);
+}
+
+// Every path the program puts together (output, work, settings and tool
+// files) has exactly one separator between folder and name.
+void TestCommandLine::joinedPaths_data() {
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("joined");
+  QTest::newRow("plain") << "/out" << "a.mp4" << "/out/a.mp4";
+  QTest::newRow("folder ends with one") << "/out/" << "a.mp4" << "/out/a.mp4";
+  QTest::newRow("folder ends with several") << "/out///" << "a.mp4" << "/out/a.mp4";
+  QTest::newRow("name starts with one") << "/out" << "/a.mp4" << "/out/a.mp4";
+  QTest::newRow("both") << "/out/" << "//a.mp4" << "/out/a.mp4";
+  QTest::newRow("root") << "/" << "a.mp4" << "/a.mp4";
+  QTest::newRow("root twice") << "//" << "a.mp4" << "/a.mp4";
+  QTest::newRow("no name: one trailing") << "/out//" << "" << "/out/";
+  QTest::newRow("root, no name") << "/" << "" << "/";
+  QTest::newRow("no folder") << "" << "a.mp4" << "a.mp4";
+  QTest::newRow("relative") << "out" << "sub/a.mp4" << "out/sub/a.mp4";
+  QTest::newRow("chinese") << "/视频/" << "片段.mp4" << "/视频/片段.mp4";
+}
+
+void TestCommandLine::joinedPaths() {
+  QFETCH(QString, folder);
+  QFETCH(QString, name);
+  QFETCH(QString, joined);
+  QCOMPARE(JoinPath(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(name)),
+           QDir::toNativeSeparators(joined));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -5,8 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "fakes_support.h"
+#include "engine/failurereasons.h"
 #include "runner/dosoutputs.h"
+#include "support/fakes.h"
 
 namespace {
 ToolCommand cmd(const QString& program, QStringList args = {}) { return ToolCommand{program, args, {}, {}}; }
@@ -36,6 +37,8 @@ class TestRunner : public QObject {
   void silentToolEndsOnce();
   void chunksInOrderAndBounded();
   void splitCharacterArrivesWhole();
+  void longRunKeepsABoundedTail_data();
+  void longRunKeepsABoundedTail();
   void exitStatusIsReported();
   void commandLineAndOutputsCarryOver();
   void argumentsReachTheToolIntact();
@@ -123,6 +126,46 @@ void TestRunner::splitCharacterArrivesWhole() {
   QVERIFY(r.Outputs().endsWith("中文进度\r完成\n"));
   QCOMPARE(r.lastLine(), QStringLiteral("完成"));
   for (const QString& c : chunks) QVERIFY(!c.contains(QChar::ReplacementCharacter));
+}
+
+// A tool that talks for megabytes: every chunk still reaches the owner, the
+// kept output stays bounded all along, and its end (the encoder's two
+// failure lines) arrives whole, whatever character the cut falls on.
+void TestRunner::longRunKeepsABoundedTail_data() {
+  QTest::addColumn<QString>("body");
+  QTest::addColumn<QString>("startsWith");
+  // Lines: the tail starts at a line's start.
+  QTest::newRow("lines") << "yes 'Pos: 1.0s 25f (50%) 进度 😀' | head -n 100000" << "Pos: ";
+  // One endless line of characters taking one and two UTF-16 units (three and
+  // four bytes), shifted so that the cut meets each position of the pattern.
+  for (int shift = 0; shift < 3; ++shift)
+    QTest::newRow(qPrintable(QStringLiteral("one line, shift %1").arg(shift)))
+        << QStringLiteral("printf '%1'; yes '进😀' | head -n 100000 | tr -d '\\n'")
+               .arg(QString(shift, QLatin1Char('x')))
+        << QString();
+}
+
+void TestRunner::longRunKeepsABoundedTail() {
+  QFETCH(QString, body);
+  QFETCH(QString, startsWith);
+  DOSOutputs r;
+  qsizetype longest = 0, received = 0;
+  connect(&r, &DOSOutputs::ReceiveOutputs, &r, [&](const QString& c) {
+    received += c.size();
+    longest = std::max(longest, r.Outputs().size());
+  });
+  const QString s = script("long", body + "\nprintf '\\nconv: reason: disk-full\\nconv: error: 磁盘 😀 full\\n'\nexit 1");
+  run(r, cmd(s));
+  QCOMPARE(r.exitCode(), 1);
+  QVERIFY2(received > 4 * DOSOutputs::kTailChars, "the run must be long enough to cut");
+  QVERIFY(longest <= 2 * DOSOutputs::kTailChars);
+  QVERIFY(r.Outputs().size() >= DOSOutputs::kTailChars / 2);
+  QVERIFY(r.Outputs().isValidUtf16());
+  QVERIFY(!r.Outputs().contains(QChar::ReplacementCharacter));
+  QVERIFY(r.Outputs().startsWith(startsWith));
+  QVERIFY(r.Outputs().endsWith("\nconv: reason: disk-full\nconv: error: 磁盘 😀 full\n"));
+  const FileFailure f = FailureReasons::classify("a.avi", {"conv", r.Outputs(), r.exitCode(), r.crashed()});
+  QCOMPARE(f.code, QStringLiteral("disk-full"));
 }
 
 void TestRunner::exitStatusIsReported() {

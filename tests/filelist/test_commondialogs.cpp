@@ -161,7 +161,7 @@ class TestCommonDialogs : public QObject {
     QCOMPARE(d.FileName(), QStringLiteral("/a/b.avi"));
 
     QVERIFY(d.ShowFolder());
-    QCOMPARE(fake.folderPrompts, QStringList({"Pick one", "Pick one"}));
+    QCOMPARE(fake.folderPrompts(), QStringList({"Pick one", "Pick one"}));
     QCOMPARE(d.Path(), QStringLiteral("/media/clips"));
     QVERIFY(d.FileName().isEmpty());
     QVERIFY(d.FileTitle().isEmpty());

@@ -59,7 +59,7 @@ QMimeData* urls(const QList<QUrl>& list) {
 class TestListWindow : public QObject {
   Q_OBJECT
   FakeDialogs* dialogs_ = nullptr;
-  RecordingShell* shell_ = nullptr;
+  RecordingDesktop* shell_ = nullptr;
   frmMain* w_ = nullptr;
   QString startDir_;
 
@@ -87,7 +87,7 @@ class TestListWindow : public QObject {
   void init() {
     startDir_ = QDir::currentPath();
     dialogs_ = new FakeDialogs;
-    shell_ = new RecordingShell;
+    shell_ = new RecordingDesktop;
     w_ = new frmMain(frmMain::Services{dialogs_, shell_});
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_));
@@ -273,7 +273,7 @@ class TestListWindow : public QObject {
 
     QSignalSpy done(w_, &frmMain::folderScanFinished);
     w().AddFolder();
-    QCOMPARE(dialogs_->folderPrompts, QStringList{QStringLiteral("选择一个文件夹:")});
+    QCOMPARE(dialogs_->folderPrompts(), QStringList{QStringLiteral("选择一个文件夹:")});
     QVERIFY(w().picText->isVisible());
     QCOMPARE(w().lblText->text(), QStringLiteral("搜索文件..."));
     QVERIFY(w().folderScanRunning());

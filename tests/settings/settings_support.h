@@ -5,21 +5,8 @@
 #include <QUrl>
 #include <memory>
 
-#include "ui/desktop.h"
+#include "support/desktop.h"
 #include "ui/frmmain.h"
-
-// Desktop actions are recorded, never carried out.
-class RecordingShell : public DesktopShell {
- public:
-  QStringList folders, sounds;
-  QList<QUrl> urls;
-  void openFolder(const QString& folder) override { folders << folder; }
-  void playSound(const QString& file, std::function<void()> done) override {
-    sounds << file;
-    if (done) done();
-  }
-  void openUrl(const QUrl& url) override { urls << url; }
-};
 
 // A program folder and private user folders (config, cache, runtime) of one
 // test, so that nothing of the machine's own Vantrel is read or touched.
@@ -37,7 +24,7 @@ class Sandbox {
   // window and its start-up. Ending the program is counted, not carried out.
   std::unique_ptr<frmMain> start();
   int endRequests = 0;
-  RecordingShell shell;
+  RecordingDesktop shell;  // desktop actions are recorded, never carried out
 
  private:
   QTemporaryDir dir_;

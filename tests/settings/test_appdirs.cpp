@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <iostream>
 
+#include "engine/commandline.h"
 #include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 #include "settings_support.h"
@@ -114,7 +115,7 @@ class TestAppDirs : public QObject {
     QDir(sb.programFolder()).mkpath("data");
     QVERIFY(!AppDirs::installedLayout());
     QCOMPARE(AppDirs::toolFolder(), sb.path("data"));
-    QCOMPARE(AppDirs::toolPath("conv"), sb.path("data/conv"));
+    QCOMPARE(CommandLines::toolProgram(AppDirs::toolFolder(), "conv"), sb.path("data/conv"));
     QCOMPARE(AppDirs::dataFolder(), sb.programFolder());
     QCOMPARE(AppDirs::settingsFolder(), sb.programFolder());
     QCOMPARE(AppDirs::defaultOutputFolder(), sb.path("output"));
@@ -123,9 +124,9 @@ class TestAppDirs : public QObject {
   void theRealBuildTreeHasItsEncodersAndData() {
     AppDirs::setProgramFolder(QStringLiteral(VANTREL_BUILD_DIR));
     for (const char* tool : {"conv", "coder", "coder2"})
-      QVERIFY2(QFileInfo(AppDirs::toolPath(tool)).isExecutable(), tool);
+      QVERIFY2(QFileInfo(CommandLines::toolProgram(AppDirs::toolFolder(), tool)).isExecutable(), tool);
     for (const char* file : {"help.html", "sound.wav"})
-      QVERIFY2(QFileInfo::exists(AppDirs::join(AppDirs::dataFolder(), file)), file);
+      QVERIFY2(QFileInfo::exists(JoinPath(AppDirs::dataFolder(), file)), file);
     AppDirs::setProgramFolder(QString());
   }
 
@@ -140,7 +141,7 @@ class TestAppDirs : public QObject {
     AppDirs::setProgramFolder(usr + "/bin");
     QVERIFY(AppDirs::programFolderWritable());
     QVERIFY(AppDirs::installedLayout());
-    QCOMPARE(AppDirs::toolPath("coder2"), usr + "/libexec/vantrel/coder2");
+    QCOMPARE(CommandLines::toolProgram(AppDirs::toolFolder(), "coder2"), usr + "/libexec/vantrel/coder2");
     QCOMPARE(AppDirs::dataFolder(), usr + "/share/vantrel");
     QCOMPARE(AppDirs::settingsFolder(),
              QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));

@@ -13,6 +13,7 @@
 #include "settings/widgets/frmoptions.h"
 #include "settings/widgets/pixellayout.h"
 #include "settings_support.h"
+#include "ui/frmsuggest.h"
 
 class TestPixelLayout : public QObject {
   Q_OBJECT
@@ -61,6 +62,14 @@ class TestPixelLayout : public QObject {
     QCOMPARE(d.cmbSR->geometry(), QRect(74, 38, 163, 20));
     for (QWidget* c : std::initializer_list<QWidget*>{d.Label1, d.cmbSR, d.Command1, d.Command2})
       QVERIFY(qFuzzyCompare(c->font().pointSizeF(), design_ * 0.8));
+  }
+
+  // The feedback form follows the same rule as the other windows.
+  void feedbackForm() {
+    frmSuggest f;
+    QCOMPARE(f.size(), QSize(281, 139));
+    for (QWidget* c : std::initializer_list<QWidget*>{f.Label1, f.txtName, f.txtEMail, f.Command3})
+      QVERIFY2(qFuzzyCompare(c->font().pointSizeF(), design_ * 0.8), qPrintable(c->objectName()));
   }
 
   void nestedControlsScaledOnce() {

@@ -1,8 +1,4 @@
-#include "filelist_support.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "support/desktop.h"
 
 std::optional<QString> FakeDialogs::next(QList<std::optional<QString>>& answers) {
   if (answers.isEmpty()) return std::nullopt;
@@ -15,9 +11,15 @@ std::optional<QString> FakeDialogs::openFile(QWidget* owner, const QString& titl
   return pickOpenFile(owner, {title, start, filter, initial, {}});
 }
 
-std::optional<QString> FakeDialogs::existingFolder(QWidget*, const QString& prompt,
+QStringList FakeDialogs::folderPrompts() const {
+  QStringList prompts;
+  for (const FolderCall& call : folderCalls) prompts << call.prompt;
+  return prompts;
+}
+
+std::optional<QString> FakeDialogs::existingFolder(QWidget* owner, const QString& prompt,
                                                    const QString&) {
-  folderPrompts.append(prompt);
+  folderCalls.append({owner, prompt});
   return next(folderAnswers);
 }
 
@@ -45,18 +47,4 @@ std::optional<QFont> FakeDialogs::pickFont(QWidget*, const QFont& initial) {
 bool FakeDialogs::pickPrinter(QWidget*) {
   ++printerCalls;
   return printerAnswer;
-}
-
-bool makeFiles(const QString& root, const QStringList& names) {
-  for (const QString& name : names) {
-    const QString path = root + QLatin1Char('/') + name;
-    if (name.endsWith(QLatin1Char('/'))) {
-      if (!QDir().mkpath(path)) return false;
-      continue;
-    }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-  }
-  return true;
 }

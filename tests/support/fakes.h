@@ -1,11 +1,12 @@
 #pragma once
-// Stand-ins for the desktop: a prompter that records and answers message
-// boxes, a shell that records folder and sound requests, and fake tools.
+// Stand-ins for the desktop that need Qt Core only: a prompter that records
+// and answers message boxes, a shell that records folder and sound requests,
+// and a program folder of fake encoders.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QFileInfo>
 #include <functional>
 
 #include "engine/batchhost.h"
@@ -13,39 +14,41 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
 
+// Installed as the prompter while it lives. Each box is recorded as
+// "kind:caption:text" ("critical:text" for a critical box); a question is
+// answered with `answer` after running `onQuestion`.
 class RecordingPrompter : public Prompter {
  public:
-  RecordingPrompter() { setPrompter(this); }
-  ~RecordingPrompter() override { setPrompter(nullptr); }
-  void critical(const QString& text) override { messages << "critical:" + text; }
-  void warning(const QString& text, const QString& caption) override {
-    messages << "warning:" + caption + ":" + text;
-  }
-  void information(const QString& text, const QString& caption) override {
-    messages << "information:" + caption + ":" + text;
-  }
-  bool question(const QString& text, const QString& caption) override {
-    messages << "question:" + caption + ":" + text;
-    if (onQuestion) onQuestion();
-    return answer;
-  }
+  RecordingPrompter();
+  ~RecordingPrompter() override;
+  void critical(const QString& text) override;
+  void warning(const QString& text, const QString& caption) override;
+  void information(const QString& text, const QString& caption) override;
+  bool question(const QString& text, const QString& caption) override;
+  // The boxes of one kind ("warning", "question", ...) as "caption:text".
+  QStringList said(const QString& kind) const;
+
   QStringList messages;
   bool answer = false;
   std::function<void()> onQuestion;
 };
 
+// Records what the engine asks of the desktop; a sound "plays" at once.
+// `Base` is the engine's Shell or a richer desktop built on it.
+template <class Base>
+class RecordingShellOf : public Base {
+ public:
+  void openFolder(const QString& folder) override { folders << folder; }
+  void playSound(const QString& file, std::function<void()> done) override {
+    sounds << file;
+    if (done) done();
+  }
+  QStringList folders, sounds;
+};
+using RecordingShell = RecordingShellOf<Shell>;
+
 // Writes an executable shell script; returns its path.
-inline QString writeScript(const QString& path, const QString& body) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile f(path);
-  f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-  f.write("#!/bin/sh\n");
-  f.write(body.toUtf8());
-  f.write("\n");
-  f.close();
-  f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  return path;
-}
+QString writeScript(const QString& path, const QString& body);
 
 // The fake encoder: logs its call, finds its input and output like the real
 // ones, and behaves by the source's text:
@@ -55,35 +58,7 @@ inline QString writeScript(const QString& path, const QString& body) {
 //   "crash"         writes its output and the partial file beside it, then
 //                   dies by SIGKILL
 //   anything else   converts (the output holds the source's text)
-inline const char* kFakeTool = R"SH(
-log="$(dirname "$0")/../calls.log"
-in=""; out=""; prev=""; last=""
-for a in "$@"; do
-  [ "$prev" = "-i" ] && in="$a"
-  [ "$prev" = "-o" ] && out="$a"
-  prev="$a"; last="$a"
-done
-[ -z "$out" ] && out="$last"
-[ -z "$in" ] && in="$1"
-[ -e "$out" ] && echo "STALE $out" >> "$log"
-tool="$(basename "$0")"
-echo "$tool|$in|$out" >> "$log"
-body="$in"
-[ -f "$in" ] && body="$(cat "$in")"
-case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$out"; sleep 30;; esac
-case "$body" in *bad*) echo partial > "$out"; echo "Error: not a media file"; exit 1;; esac
-case "$body" in *reason:*)
-  code="${body#*reason:}"; code="${code%%[!a-z-]*}"
-  echo "Pos: 0.1s 1f ( 0%) 0.00fps"
-  echo "$tool: reason: $code"; echo "$tool: error: the $code happened"; exit 1;; esac
-case "$body" in *crash*)
-  echo partial > "$out"; echo partial > "$(dirname "$out")/.vantrel-$$.part"
-  echo "Pos: 0.1s 1f ( 0%) 0.00fps"; kill -9 $$;; esac
-echo "Duration: 00:00:02.00, start: 0"
-echo "Pos: 1.0s 25f (50%)  time=1.00 bitrate"
-echo "$body" > "$out"
-echo "(100%)"
-)SH";
+extern const char* const kFakeTool;
 
 // A program folder whose data/ holds the fake encoder under every tool name,
 // an output folder and a private cache, all in one temporary folder.
@@ -93,30 +68,13 @@ struct FakeProgramFolder {
   QString out = root.filePath("out");
   QString cache = root.filePath("cache");
 
-  FakeProgramFolder() {
-    qputenv("XDG_CACHE_HOME", cache.toUtf8());
-    QDir().mkpath(app + "/data");
-    for (const char* tool : {"conv", "coder", "coder2"}) writeScript(app + "/data/" + tool, kFakeTool);
-    AppDirs::setProgramFolder(app);
-    options() = OptionValues{};
-  }
-  ~FakeProgramFolder() { AppDirs::setProgramFolder(QString()); }
+  FakeProgramFolder();
+  ~FakeProgramFolder();
 
   // A source file below the root holding `body` (its own name when empty).
-  QString source(const QString& name, const QByteArray& body = {}) {
-    QFile f(root.filePath(name));
-    f.open(QIODevice::WriteOnly);
-    f.write(body.isEmpty() ? QFileInfo(name).fileName().toUtf8() : body);
-    return f.fileName();
-  }
+  QString source(const QString& name, const QByteArray& body = {});
   // The fake encoders' calls, "tool|input|output" each.
-  QStringList calls() const {
-    QFile f(app + "/calls.log");
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-  }
+  QStringList calls() const;
   // Every file of the output folder, partial files included.
-  QStringList outputs() const {
-    return QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-  }
+  QStringList outputs() const;
 };

@@ -8,40 +8,15 @@
 #include <QtTest>
 #include <memory>
 
-#include "../engine/fakes_support.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
-#include "ui/desktop.h"
-#include "ui/dialogbackend.h"
+#include "support/desktop.h"
 #include "ui/frmmain.h"
-
-class RecordingShell : public DesktopShell {
- public:
-  void openFolder(const QString& folder) override { opened << folder; }
-  void openUrl(const QUrl& url) override { urls << url; }
-  void playSound(const QString& file, std::function<void()> done) override {
-    sounds << file;
-    done();
-  }
-  QStringList opened, sounds;
-  QList<QUrl> urls;
-};
-
-class NoDialogs : public DialogBackend {
- public:
-  std::optional<QString> openFile(QWidget*, const QString&, const QString&, const QString&,
-                                  const QString&) override {
-    return std::nullopt;
-  }
-  std::optional<QString> existingFolder(QWidget*, const QString&, const QString&) override {
-    return std::nullopt;
-  }
-};
 
 struct BatchRig : FakeProgramFolder {
   RecordingPrompter boxes;
-  RecordingShell shell;
-  NoDialogs dialogs;
+  RecordingDesktop shell;
+  FakeDialogs dialogs;  // every dialog cancelled
   std::unique_ptr<frmMain> w;
 
   BatchRig() {

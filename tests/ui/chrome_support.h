@@ -1,55 +1,14 @@
 #pragma once
-// Fakes for the main window's desktop services and a loopback HTTP server
-// for the feedback form.
+// The desktop stand-ins of the window's tests and a loopback HTTP server for
+// the feedback form.
+#include <QHash>
 #include <QList>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUrl>
-#include <optional>
 
-#include "ui/desktop.h"
-#include "ui/dialogbackend.h"
+#include "support/desktop.h"
 
 namespace chrometest {
-
-// Answers the folder picker with `folderAnswer` and records every call.
-class FakeDialogs : public DialogBackend {
- public:
-  struct Call {
-    QWidget* owner;
-    QString prompt;
-  };
-  std::optional<QString> folderAnswer;
-  QList<Call> folderCalls;
-  int fileCalls = 0;
-
-  std::optional<QString> openFile(QWidget*, const QString&, const QString&, const QString&,
-                                  const QString&) override {
-    ++fileCalls;
-    return std::nullopt;
-  }
-  std::optional<QString> existingFolder(QWidget* owner, const QString& prompt,
-                                        const QString&) override {
-    folderCalls.append({owner, prompt});
-    return folderAnswer;
-  }
-};
-
-// Records what the window asks the desktop to open or play.
-class RecordingShell : public DesktopShell {
- public:
-  QList<QUrl> urls;
-  QStringList folders;
-  QStringList sounds;
-  void openFolder(const QString& folder) override { folders.append(folder); }
-  void openUrl(const QUrl& url) override { urls.append(url); }
-  void playSound(const QString& file, std::function<void()> done) override {
-    sounds.append(file);
-    done();
-  }
-  int calls() const { return int(urls.size() + folders.size() + sounds.size()); }
-};
 
 // An HTTP server on 127.0.0.1 that records the request target of every GET
 // ("/path?query" exactly as it arrived) and answers 200, or never answers.

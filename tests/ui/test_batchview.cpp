@@ -23,8 +23,6 @@
 #include "ui/detailsbox.h"
 #include "ui/frmmain.h"
 
-using chrometest::FakeDialogs;
-using chrometest::RecordingShell;
 
 namespace {
 
@@ -43,28 +41,6 @@ FileFailure failureOf(const QString& source, const QString& reason,
                       const QString& detail = QStringLiteral("conv: error: it went wrong")) {
   return {source, QStringLiteral("encode-failed"), reason, detail};
 }
-
-// Answers the stop question as told, after running `meanwhile` (what
-// happens while the box is open).
-class ScriptedPrompter : public Prompter {
- public:
-  ScriptedPrompter() { setPrompter(this); }
-  ~ScriptedPrompter() override { setPrompter(nullptr); }
-  void critical(const QString&) override {}
-  void warning(const QString& text, const QString& caption) override {
-    warnings << caption + ":" + text;
-  }
-  void information(const QString&, const QString&) override {}
-  bool question(const QString&, const QString&) override {
-    ++questions;
-    if (meanwhile) meanwhile();
-    return answer;
-  }
-  std::function<void()> meanwhile;
-  bool answer = true;
-  int questions = 0;
-  QStringList warnings;
-};
 
 // The real message boxes, installed for one test.
 struct RealBoxes {
@@ -85,7 +61,7 @@ class TestBatchView : public QObject {
   Q_OBJECT
   QTemporaryDir programDir_;
   FakeDialogs dialogs_;
-  RecordingShell shell_;
+  RecordingDesktop shell_;
   std::unique_ptr<frmMain> w_;
 
   frmMain& w() { return *w_; }
@@ -186,7 +162,7 @@ class TestBatchView : public QObject {
     w().AppendFile(ok);
     w().AppendFile(bad);
     w().AppendFile(gone);
-    ScriptedPrompter prompts;
+    RecordingPrompter prompts;
     BatchSummary s;
     s.converted = 1;
     s.failures = {failureOf(bad, QStringLiteral("不是可识别的媒体文件")),
@@ -282,7 +258,7 @@ class TestBatchView : public QObject {
   }
 
   void noFailuresNoBox() {
-    ScriptedPrompter prompts;
+    RecordingPrompter prompts;
     w().AppendFile(QStringLiteral("/v/a.mp4"));
     BatchSummary s;
     s.converted = 3;
@@ -290,19 +266,19 @@ class TestBatchView : public QObject {
     BatchSummary stopped;
     stopped.stopped = true;
     w().batchFinished(stopped);
-    QVERIFY(prompts.warnings.isEmpty());
+    QVERIFY(prompts.said("warning").isEmpty());
     QVERIFY(!marked(0));
   }
 
   // One failure and nothing converted: the summary says just that, and a
   // failure without an encoder line shows no empty line for it.
   void failureBoxForOneFile() {
-    ScriptedPrompter prompts;
+    RecordingPrompter prompts;
     w().AppendFile(QStringLiteral("/v/a.wav"));
     BatchSummary s;
     s.failures = {failureOf(QStringLiteral("/v/a.wav"), QStringLiteral("编码程序异常结束"), {})};
     w().batchFinished(s);
-    QCOMPARE(prompts.warnings,
+    QCOMPARE(prompts.said("warning"),
              QStringList{QStringLiteral("Vantrel:1 个文件转换失败，已放回列表末尾。\n\n"
                                         "/v/a.wav\n原因：编码程序异常结束")});
   }
@@ -372,19 +348,20 @@ class TestBatchView : public QObject {
   // A prompter that cannot close its question and answers yes after the
   // batch has ended: the answer is not taken.
   void lateYesActsOnNothing() {
-    ScriptedPrompter prompts;
-    prompts.meanwhile = [this] { w().batchFinished({}); };
+    RecordingPrompter prompts;
+    prompts.answer = true;
+    prompts.onQuestion = [this] { w().batchFinished({}); };
     QVERIFY(!w().confirmStop());
-    prompts.meanwhile = nullptr;
+    prompts.onQuestion = nullptr;
     QVERIFY(w().confirmStop());
-    QCOMPARE(prompts.questions, 2);
+    QCOMPARE(prompts.said("question").size(), 2);
   }
 
   // The empty-list warning keeps its documented text and caption.
   void emptyListWarning() {
-    ScriptedPrompter prompts;
+    RecordingPrompter prompts;
     w().warnEmptyList();
-    QCOMPARE(prompts.warnings, QStringList{QStringLiteral("添加:请先添加一个文件")});
+    QCOMPARE(prompts.said("warning"), QStringList{QStringLiteral("添加:请先添加一个文件")});
   }
 };
 

@@ -88,7 +88,7 @@ void TestBatchWindow::stopAsksAndStops() {
   QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止吗？"});
   QCOMPARE(rig.w->lblPB->text(), QStringLiteral("已停止"));
   QVERIFY(rig.outputs().isEmpty());
-  QVERIFY(rig.shell.opened.isEmpty());  // nothing new to show
+  QVERIFY(rig.shell.folders.isEmpty());  // nothing new to show
   QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
 }
 
@@ -100,7 +100,7 @@ void TestBatchWindow::startFailureSaysWhatFailed() {
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
   QCOMPARE(rig.w->lblPB->text(), QStringLiteral("无法启动编码程序"));
-  QVERIFY(rig.shell.opened.isEmpty());
+  QVERIFY(rig.shell.folders.isEmpty());
   QVERIFY(rig.w->cmbOF->isEnabled());
 }
 

@@ -22,7 +22,6 @@
 #include "ui/chinese.h"
 #include "ui/frmmain.h"
 
-using chrometest::RecordingShell;
 
 namespace {
 
@@ -72,7 +71,7 @@ Seen look(QFileDialog* d) {
 class TestChinese : public QObject {
   Q_OBJECT
   QTemporaryDir programDir_;
-  RecordingShell shell_;
+  RecordingDesktop shell_;
   std::unique_ptr<frmMain> w_;
   MessageBoxPrompter boxes_;
 

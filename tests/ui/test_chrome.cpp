@@ -12,20 +12,20 @@
 #include <QToolButton>
 
 #include "chrome_support.h"
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
+#include "settings/widgets/frmoptions.h"
 #include "ui/formhelpers.h"
 #include "ui/frmmain.h"
 #include "ui/frmsuggest.h"
 
-using chrometest::FakeDialogs;
-using chrometest::RecordingShell;
 
 class ChromeTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir programDir_;
   FakeDialogs dialogs_;
-  RecordingShell shell_;
+  RecordingDesktop shell_;
   std::unique_ptr<frmMain> w_;
   QList<QWidget*> moves_;  // windows whose move was started
 
@@ -98,7 +98,7 @@ class ChromeTest : public QObject {
     w().imgToolbar_Click(3);
     QCOMPARE(shell_.urls.size(), 1);
     QCOMPARE(shell_.urls[0],
-             QUrl::fromLocalFile(AppDirs::join(programDir_.path(), QStringLiteral("help.html"))));
+             QUrl::fromLocalFile(JoinPath(programDir_.path(), QStringLiteral("help.html"))));
     // Indices without a command do nothing at all.
     shell_.urls.clear();
     for (int index : {-1, 5, 7, 8, 1000}) w().imgToolbar_Click(index);
@@ -106,7 +106,7 @@ class ChromeTest : public QObject {
     for (int index : {-1, 3, 6, 7, 1000}) w().CmdToolsBar_Click(index);
     QCOMPARE(shell_.calls(), 0);
     QCOMPARE(dialogs_.folderCalls.size(), 0);
-    QCOMPARE(dialogs_.fileCalls, 0);
+    QCOMPARE(dialogs_.openRequests.size(), 0);
     QVERIFY(w().isVisible() && !w().isMinimized());
   }
 
@@ -158,18 +158,17 @@ class ChromeTest : public QObject {
   }
 
   void browsePicksOrResetsTheOutputFolder() {
-    dialogs_.folderAnswer = QStringLiteral("/media/videos/out");
+    dialogs_.folderAnswers = {QStringLiteral("/media/videos/out")};
     QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
     QCOMPARE(dialogs_.folderCalls.size(), 1);
     QCOMPARE(dialogs_.folderCalls[0].prompt, QStringLiteral("请选择一个文件夹:"));
     QCOMPARE(dialogs_.folderCalls[0].owner, &w());
     QCOMPARE(w().txtPath->text(), QStringLiteral("/media/videos/out"));
     // Cancel replaces whatever the box held with the default output folder.
-    dialogs_.folderAnswer.reset();
     w().txtPath->setText(QStringLiteral("/somewhere/typed by hand"));
     QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
     QCOMPARE(w().txtPath->text(), AppDirs::defaultOutputFolder());
-    QCOMPARE(w().txtPath->text(), AppDirs::join(programDir_.path(), QStringLiteral("output")));
+    QCOMPARE(w().txtPath->text(), JoinPath(programDir_.path(), QStringLiteral("output")));
   }
 
   void pressAndDragOnTheBodyMovesTheWindow() {
@@ -199,6 +198,32 @@ class ChromeTest : public QObject {
     QTest::mouseMove(&w(), bodyPoint() + QPoint(4, 4));
     QTest::mouseRelease(&w(), Qt::RightButton, {}, bodyPoint() + QPoint(4, 4));
     QVERIFY(moves_.isEmpty());
+  }
+
+  // The options dialog and the feedback form move by their body the same way,
+  // through the same window move as the main window.
+  void dialogsMoveByTheirBodyLikeTheWindow() {
+    frmOptions options;
+    frmSuggest feedback;
+    for (QWidget* form : std::initializer_list<QWidget*>{&options, &feedback}) {
+      moves_.clear();
+      form->show();
+      QVERIFY(QTest::qWaitForWindowExposed(form));
+      const QPoint body(2, form->height() - 3);
+      QTest::mouseMove(form, body);  // moving with no button never moves it
+      QVERIFY(moves_.isEmpty());
+      QTest::mousePress(form, Qt::RightButton, {}, body);
+      QTest::mouseMove(form, body + QPoint(1, 0));
+      QTest::mouseRelease(form, Qt::RightButton, {}, body + QPoint(1, 0));
+      QVERIFY2(moves_.isEmpty(), qPrintable(form->objectName()));
+      QTest::mousePress(form, Qt::LeftButton, {}, body);
+      QVERIFY(moves_.isEmpty());
+      QTest::mouseMove(form, body + QPoint(1, -1));
+      QTest::mouseMove(form, body + QPoint(2, -2));  // one move per press
+      QCOMPARE(moves_, QList<QWidget*>{form});
+      QTest::mouseRelease(form, Qt::LeftButton, {}, body + QPoint(2, -2));
+      form->hide();
+    }
   }
 
   void feedbackLinkOpensAFreshModalFormEachTime() {

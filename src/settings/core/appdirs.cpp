@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 
+#include "filelist/pathhelpers.h"
+
 namespace AppDirs {
 namespace {
 QString& overrideFolder() {
@@ -137,7 +139,7 @@ bool installedLayout() {
 
 QString toolFolder() {
   return installedLayout() ? besideProgram(VANTREL_REL_TOOL_DIR)
-                           : join(programFolder(), QStringLiteral("data"));
+                           : JoinPath(programFolder(), QStringLiteral("data"));
 }
 
 QString dataFolder() {
@@ -163,10 +165,10 @@ QString settingsFolder() {
 }
 
 QString defaultOutputFolder() {
-  if (keepsFilesBesideProgram()) return join(programFolder(), QStringLiteral("output"));
+  if (keepsFilesBesideProgram()) return JoinPath(programFolder(), QStringLiteral("output"));
   QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
   if (videos.isEmpty()) videos = QDir::homePath();
-  return join(QDir::toNativeSeparators(videos), QStringLiteral("Vantrel"));
+  return JoinPath(QDir::toNativeSeparators(videos), QStringLiteral("Vantrel"));
 }
 
 QString workFolder() {
@@ -182,24 +184,6 @@ QString workFolder() {
   auto& folder = folders[root];
   if (!folder) folder = std::make_unique<CopyFolder>(root);
   return QDir::toNativeSeparators(folder->path());
-}
-
-QString toolPath(const QString& tool) {
-#ifdef Q_OS_WIN
-  const QString name = tool + QStringLiteral(".exe");
-#else
-  const QString name = tool;
-#endif
-  return join(toolFolder(), name);
-}
-
-QString join(const QString& folder, const QString& name) {
-  const QChar sep = QDir::separator();
-  QString f = folder;
-  while (f.size() > 1 && (f.endsWith(sep) || f.endsWith(QLatin1Char('/')))) f.chop(1);
-  if (f.isEmpty()) return name;
-  if (f == QString(sep)) return f + name;
-  return f + sep + name;
 }
 
 }  // namespace AppDirs

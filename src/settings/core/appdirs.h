@@ -34,12 +34,7 @@ QString defaultOutputFolder();
 // folder of its own, and the first call in a process removes the folders of
 // copies that are no longer running. Created on demand.
 QString workFolder();
-// Path of the encoder `tool` ("conv", "coder", "coder2") in toolFolder().
-QString toolPath(const QString& tool);
 
 bool programFolderWritable();
-
-// Joins a folder and a name with exactly one native separator between them.
-QString join(const QString& folder, const QString& name);
 
 }  // namespace AppDirs

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
 
 namespace SettingsFiles {
@@ -161,10 +162,10 @@ OptionValues confirmOptions(OptionValues values, int soundPosition) {
   return values;
 }
 
-QString setupFile() { return AppDirs::join(AppDirs::settingsFolder(), QStringLiteral("setup.ini")); }
+QString setupFile() { return JoinPath(AppDirs::settingsFolder(), QStringLiteral("setup.ini")); }
 
 QString optionsFile() {
-  return AppDirs::join(AppDirs::settingsFolder(), QStringLiteral("options.ini"));
+  return JoinPath(AppDirs::settingsFolder(), QStringLiteral("options.ini"));
 }
 
 std::optional<QByteArray> readFile(const QString& path) {

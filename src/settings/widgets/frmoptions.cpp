@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QWindow>
 
 #include "settings/core/options.h"
 #include "settings/core/settingsfiles.h"
 #include "settings/widgets/pixellayout.h"
+#include "ui/formhelpers.h"
 
 frmOptions::frmOptions(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("选项设置"));
@@ -48,8 +48,11 @@ void frmOptions::imgExit_Click() { reject(); }
 
 void frmOptions::mouseMoveEvent(QMouseEvent* event) {
   // Dragging the body moves the dialog, as its caption would.
-  if (event->buttons() & Qt::LeftButton) {
-    if (QWindow* w = windowHandle()) w->startSystemMove();
-  }
+  drag_.move(this, event->buttons());
   QDialog::mouseMoveEvent(event);
+}
+
+void frmOptions::mousePressEvent(QMouseEvent* event) {
+  drag_.press(event->button());
+  QDialog::mousePressEvent(event);
 }

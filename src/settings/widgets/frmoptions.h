@@ -1,6 +1,8 @@
 #pragma once
 #include <QDialog>
 
+#include "ui/formhelpers.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -27,5 +29,9 @@ class frmOptions : public QDialog {
   void imgExit_Click();
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  BodyDrag drag_;
 };

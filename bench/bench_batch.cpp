@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     p.start(tool, {});
     p.waitForFinished();
   }
-  const double plainMs = t.nsecsElapsed() / 1e6 / files;
+  const double plainMs = static_cast<double>(t.nsecsElapsed()) / 1e6 / files;
 
   Host host;
   host.folder = root.filePath("out");
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   t.restart();
   driver.start();
   app.exec();
-  const double batchMs = (t.nsecsElapsed() / 1e6 - 100 /* the deferred start */) / files;
+  const double batchMs = (static_cast<double>(t.nsecsElapsed()) / 1e6 - 100 /* the deferred start */) / files;
 
   std::printf("files: %d (queue left: %d)\n", files, host.files.count());
   std::printf("batch driver: %.2f ms per file (goal: under 5 ms)\n", batchMs);

@@ -17,7 +17,7 @@ double runBatch(const QString& format, int jobs, const QStringList& clips, const
   QElapsedTimer t;
   t.start();
   const int rc = QProcess::execute(kCli, QStringList{"-q", "-j", QString::number(jobs), "-f", format, "-o", out} + clips);
-  const double seconds = t.nsecsElapsed() / 1e9;
+  const double seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
   if (rc != 0 || QDir(out).entryList(QDir::Files).size() != clips.size()) {
     std::fprintf(stderr, "batch %s -j %d failed (exit %d)\n", qPrintable(format), jobs, rc);
     std::exit(1);

@@ -33,7 +33,7 @@ double runTimed(const QString& program, const QStringList& args, bool* ok = null
     if (p.state() == QProcess::NotRunning) break;
   }
   out += p.readAll();
-  const double s = t.nsecsElapsed() / 1e9;
+  const double s = static_cast<double>(t.nsecsElapsed()) / 1e9;
   if (ok) *ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
   if (output) *output = out;
   return s;
@@ -51,17 +51,17 @@ double median(QList<double> v) {
 QStringList directArgs(const QByteArray& trace, const QString& output) {
   QStringList mux, pcm;
   for (const QByteArray& line : trace.split('\n')) {
-    const int at = line.indexOf("trace ffmpeg: ");
-    const int pat = line.indexOf("trace pcm: ");
+    const qsizetype at = line.indexOf("trace ffmpeg: ");
+    const qsizetype pat = line.indexOf("trace pcm: ");
     if (at >= 0) mux = QString::fromUtf8(line.mid(at + 14)).split(QChar(0x1f));
     if (pat >= 0) pcm = QString::fromUtf8(line.mid(pat + 11)).split(QChar(0x1f));
   }
   for (QString& a : mux)
     if (a == QLatin1String("OUTPUT")) a = output;
   if (pcm.isEmpty()) return mux;
-  const int amr = mux.indexOf(QStringLiteral("amr"));
+  const qsizetype amr = mux.indexOf(QStringLiteral("amr"));
   mux.remove(amr - 1, 4);  // -f amr -i pipe:0
-  const int copy = mux.indexOf(QStringLiteral("1:a:0"));
+  const qsizetype copy = mux.indexOf(QStringLiteral("1:a:0"));
   mux.remove(copy - 1, 4);  // -map 1:a:0 -c:a copy
   mux << QStringLiteral("-map") << QStringLiteral("0:a:0") << QStringLiteral("-ac") << QStringLiteral("1")
       << QStringLiteral("-ar") << QStringLiteral("8000") << QStringLiteral("-f") << QStringLiteral("s16le")
@@ -114,7 +114,7 @@ int benchChecks(const QTemporaryDir& dir, const QString& appFolder, const QProce
     const ToolCommand cmd = second ? CommandLines::stageTwo(v, target, ctx) : CommandLines::stageOne(v, clip, target, ctx);
     QByteArray output;
     const double run = runTimed(cmd.program, cmd.args, &ok, &output, traced);
-    const int at = output.indexOf("trace check: ");
+    const qsizetype at = output.indexOf("trace check: ");
     if (!ok || at < 0) {
       std::printf("%-26s failed: %s\n", c.name, output.right(400).constData());
       continue;

@@ -41,7 +41,7 @@ double threadCpuMs() {
 #if defined(Q_OS_UNIX)
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 #else
   return 0;
 #endif
@@ -118,7 +118,7 @@ double findMs(const QString& root) {
   t.start();
   find.start(QStringLiteral("find"), {root});
   if (!find.waitForFinished(120000) || find.exitCode() != 0) return -1;
-  return t.nsecsElapsed() / 1e6;
+  return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
 double walkMs(const QString& root, qsizetype& count) {
@@ -127,7 +127,7 @@ double walkMs(const QString& root, qsizetype& count) {
   QStringList list;
   SearchFolder(root, list);
   count = list.size();
-  return t.nsecsElapsed() / 1e6;
+  return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
 struct WindowRun {
@@ -161,7 +161,7 @@ WindowRun scanInWindow(const QString& root) {
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     const qint64 now = clock.nsecsElapsed();
     const double cpu = threadCpuMs();
-    run.stallMs = std::max(run.stallMs, (now - lastTick) / 1e6);
+    run.stallMs = std::max(run.stallMs, static_cast<double>(now - lastTick) / 1e6);
     run.stallCpuMs = std::max(run.stallCpuMs, cpu - lastCpu);
     lastTick = now;
     lastCpu = cpu;
@@ -176,9 +176,9 @@ WindowRun scanInWindow(const QString& root) {
   ticker.start();
   window.AddFolder();
   if (window.folderScanRunning()) loop.exec();
-  run.ms = clock.nsecsElapsed() / 1e6;
+  run.ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
   // The gap up to the end counts too.
-  run.stallMs = std::max(run.stallMs, (clock.nsecsElapsed() - lastTick) / 1e6);
+  run.stallMs = std::max(run.stallMs, static_cast<double>(clock.nsecsElapsed() - lastTick) / 1e6);
   run.stallCpuMs = std::max(run.stallCpuMs, threadCpuMs() - lastCpu);
   run.cpuMs = threadCpuMs() - cpuBefore;
   ticker.stop();
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("tree: %d files in %d folders (made in %.0f ms)\n", files,
-              kTopFolders * (1 + kSubFolders), made.nsecsElapsed() / 1e6);
+              kTopFolders * (1 + kSubFolders), static_cast<double>(made.nsecsElapsed()) / 1e6);
 
   // Warm the caches for both sides first.
   qsizetype walked = 0;

@@ -8,8 +8,9 @@ if(VANTREL_FUZZ)
   add_custom_command(
     OUTPUT ${fuzz_bin}
     COMMAND ${CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined
+            -Wall -Wextra -Wshadow -Wconversion $<$<BOOL:${VANTREL_WERROR}>:-Werror>
             -fno-sanitize-recover=undefined
-            "-I$<JOIN:${qt_inc},;-I>" -I${CMAKE_SOURCE_DIR}/src
+            "-isystem$<JOIN:${qt_inc},;-isystem>" -I${CMAKE_SOURCE_DIR}/src
             ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/engine/progress.cpp
             $<TARGET_LINKER_FILE:Qt6::Core> -o ${fuzz_bin}
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/engine/progress.cpp
@@ -20,7 +21,9 @@ if(VANTREL_FUZZ)
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
   file(GLOB seeds ${CMAKE_CURRENT_SOURCE_DIR}/fuzz-seeds/*)
   file(COPY ${seeds} DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
-  add_test(NAME fuzz_progress_smoke
-           COMMAND ${fuzz_bin} -max_total_time=20 -seed=1 ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
-  set_tests_properties(fuzz_progress_smoke PROPERTIES LABELS fuzz)
+  if(BUILD_TESTING)
+    add_test(NAME fuzz_progress_smoke
+             COMMAND ${fuzz_bin} -max_total_time=20 -seed=1 ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
+    set_tests_properties(fuzz_progress_smoke PROPERTIES LABELS "fuzz;slow")
+  endif()
 endif()

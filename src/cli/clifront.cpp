@@ -93,7 +93,7 @@ void CliFront::batchProgress(const BatchProgress& p) {
                      .arg(p.stage)
                      .arg(p.stageCount);
   if (p.percent >= 0) line += QStringLiteral("  %1%").arg(p.percent);
-  const double seconds = clock.second.elapsed() / 1000.0;
+  const double seconds = static_cast<double>(clock.second.elapsed()) / 1000.0;
   if (p.percent > 0 && p.stageSeconds > 0 && seconds > 0.2)
     line += QStringLiteral("  %1x").arg(p.percent / 100.0 * p.stageSeconds / seconds, 0, 'f', 1);
   writeTo(stderr, QStringLiteral("\r\x1b[K") + line);
@@ -102,7 +102,7 @@ void CliFront::batchProgress(const BatchProgress& p) {
 
 void CliFront::fileFinished(const FileResult& r) {
   clearProgressLine();
-  const double seconds = r.milliseconds / 1000.0;
+  const double seconds = static_cast<double>(r.milliseconds) / 1000.0;
   if (request_.json) {
     QJsonObject o;
     o[QStringLiteral("source")] = r.source;

@@ -3,7 +3,7 @@
 QString ToolCommand::display() const {
   if (!displayText.isEmpty() || program.isEmpty()) return displayText;
   QString line = program;
-  for (int i = 0; i < args.size(); ++i) {
+  for (qsizetype i = 0; i < args.size(); ++i) {
     line += QLatin1Char(' ');
     if (quotedArgs.contains(i))
       line += QLatin1Char('"') + args[i] + QLatin1Char('"');

@@ -9,7 +9,7 @@
 struct ToolCommand {
   QString program;
   QStringList args;
-  QVector<int> quotedArgs;  // indices of args shown in double quotes
+  QVector<qsizetype> quotedArgs;  // indices of args shown in double quotes
   QString displayText;      // exact line text, when a builder made one
 
   bool isEmpty() const { return program.isEmpty(); }

@@ -78,8 +78,8 @@ void frmMain::Form_Load() {
   txtPath->setText(defaultFolder);
 
   // The last choices; a stored format other than the current one runs its preset.
-  if (const auto data = SettingsFiles::readFile(SettingsFiles::setupFile())) {
-    const SettingsFiles::SetupValues s = SettingsFiles::parseSetup(*data);
+  if (const auto setupText = SettingsFiles::readFile(SettingsFiles::setupFile())) {
+    const SettingsFiles::SetupValues s = SettingsFiles::parseSetup(*setupText);
     if (s.audioBitrate) setListPosition(cmbBR, *s.audioBitrate);
     if (s.sampleRate) setListPosition(cmbR, *s.sampleRate);
     if (s.channel) setListPosition(cmbChannel, *s.channel);

@@ -111,7 +111,7 @@ void TestCommandLine::stageOneArgumentsKeepPathsWhole() {
 void TestCommandLine::emptyParametersStayEmptyValues() {
   // An empty box is an empty value of its option, never the next option.
   const ToolCommand c = CommandLines::stageOne(panel(8, "", "", "", "", "", 1), "/a.wav", "/o.mp3", kCtx);
-  const int ar = c.args.indexOf("-ar");
+  const qsizetype ar = c.args.indexOf("-ar");
   QVERIFY(ar >= 0);
   QCOMPARE(c.args[ar + 1], QString());
   QCOMPARE(c.args[ar + 2], QStringLiteral("-ab"));

@@ -19,7 +19,7 @@ class TestRunner : public QObject {
   QString script(const QString& name, const QString& body) { return writeScript(dir_.filePath(name), body); }
 
   // Runs to the end and returns the chunks received.
-  QStringList run(DOSOutputs& r, const ToolCommand& c, int* overs = nullptr) {
+  QStringList run(DOSOutputs& r, const ToolCommand& c, qsizetype* overs = nullptr) {
     QStringList chunks;
     auto conn = connect(&r, &DOSOutputs::ReceiveOutputs, [&](const QString& s) { chunks << s; });
     QSignalSpy over(&r, &DOSOutputs::CommandOver);
@@ -93,9 +93,9 @@ void TestRunner::startFailures() {
 
 void TestRunner::silentToolEndsOnce() {
   DOSOutputs r;
-  int overs = 0;
+  qsizetype overs = 0;
   const QStringList chunks = run(r, cmd(script("quiet", "exit 0")), &overs);
-  QCOMPARE(overs, 1);
+  QCOMPARE(overs, qsizetype(1));
   QVERIFY(chunks.isEmpty());
   QCOMPARE(r.Outputs(), QString());
   QVERIFY(r.succeeded());
@@ -105,9 +105,9 @@ void TestRunner::chunksInOrderAndBounded() {
   // 5000 numbered lines on both streams, the last written just before exit.
   DOSOutputs r;
   const QString s = script("talk", "i=0; while [ $i -lt 2500 ]; do echo \"out $i\"; echo \"err $i\" >&2; i=$((i+1)); done; printf tail");
-  int overs = 0;
+  qsizetype overs = 0;
   const QStringList chunks = run(r, cmd(s), &overs);
-  QCOMPARE(overs, 1);
+  QCOMPARE(overs, qsizetype(1));
   for (const QString& c : chunks) QVERIFY(c.toUtf8().size() <= DOSOutputs::kChunkBytes);
   QCOMPARE(chunks.join(QString()), r.Outputs());
   QVERIFY(r.Outputs().endsWith("tail"));
@@ -231,11 +231,11 @@ void TestRunner::terminateEndsTheWholeGroup() {
 
 void TestRunner::noStandardInput() {
   DOSOutputs r;
-  int overs = 0;
+  qsizetype overs = 0;
   QElapsedTimer t;
   t.start();
   run(r, cmd(script("reads", "cat; echo done")), &overs);
-  QCOMPARE(overs, 1);
+  QCOMPARE(overs, qsizetype(1));
   QVERIFY(t.elapsed() < 5000);
   QCOMPARE(r.Outputs(), QStringLiteral("done\n"));
 }

@@ -9,7 +9,7 @@ foreach(mode metadata deb)
   add_test(NAME package_${mode}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${mode} ${CMAKE_BINARY_DIR}
                    ${CMAKE_SOURCE_DIR} ${cli})
-  set_tests_properties(package_${mode} PROPERTIES LABELS package SKIP_RETURN_CODE 77
+  set_tests_properties(package_${mode} PROPERTIES LABELS "package;slow" SKIP_RETURN_CODE 77
                        ENVIRONMENT "LC_ALL=C.UTF-8")
 endforeach()
 # Installing a package changes the machine: nothing else runs meanwhile.

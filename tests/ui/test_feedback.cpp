@@ -157,7 +157,7 @@ class FeedbackTest : public QObject {
     const QByteArray keys[] = {"name", "age", "comment"};
     const QString values[] = {name, email, QStringLiteral("(Vantrel)") + comment};
     for (int i = 0; i < 3; ++i) {
-      const int eq = pairs[i].indexOf('=');
+      const qsizetype eq = pairs[i].indexOf('=');
       QCOMPARE(pairs[i].left(eq), keys[i]);
       QCOMPARE(QUrl::fromPercentEncoding(pairs[i].mid(eq + 1)), values[i]);
     }

@@ -18,7 +18,7 @@ QString takeValue(const QStringList& args, int& i) {
 // "key=value:key=value" into `into`; later keys replace earlier ones.
 void readSubOptions(const QString& option, const QString& text, QMap<QString, QString>& into) {
   for (const QString& part : text.split(QLatin1Char(':'))) {
-    const int eq = part.indexOf(QLatin1Char('='));
+    const qsizetype eq = part.indexOf(QLatin1Char('='));
     if (eq <= 0) usage(QStringLiteral("%1: %2 is not key=value").arg(option, part));
     into[part.left(eq).trimmed()] = part.mid(eq + 1);
   }

@@ -206,7 +206,7 @@ void Encoder::readProgress() {
     bool ok = false;
     if (key == "out_time_us") {
       const qint64 us = value.toLongLong(&ok);
-      if (ok && us >= 0) state_.seconds = us / 1e6;
+      if (ok && us >= 0) state_.seconds = static_cast<double>(us) / 1e6;
     } else if (key == "frame") {
       const qint64 f = value.toLongLong(&ok);
       if (ok) state_.frames = f;
@@ -218,7 +218,7 @@ void Encoder::readProgress() {
       if (ok) state_.q = q;
     } else if (key == "total_size") {
       const qint64 b = value.toLongLong(&ok);
-      if (ok) state_.sizeKB = b / 1024.0;
+      if (ok) state_.sizeKB = static_cast<double>(b) / 1024.0;
     } else if (key == "bitrate") {
       const double k = QByteArray(value).replace("kbits/s", "").trimmed().toDouble(&ok);
       if (ok) state_.kbps = k;
@@ -241,7 +241,7 @@ void Encoder::printProgress() {
   } else {
     const double expected = plan_.expectedDuration;
     const int percent = expected > 0 ? std::min(99, int(state_.seconds / expected * 100)) : 0;
-    line = mencoderLine(state_, percent, clock_.elapsed() / 1000.0, expected, plan_);
+    line = mencoderLine(state_, percent, static_cast<double>(clock_.elapsed()) / 1000.0, expected, plan_);
   }
   // Nobody reads the progress any more: the program that ran the tool is gone.
   if (!printLine(line)) stop();
@@ -294,7 +294,7 @@ void Encoder::checkAndCommit() {
     return fail(e.reason(), e.message());
   }
   if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE"))
-    printLine(tool_ + QStringLiteral(": trace check: %1 s").arg(checking.nsecsElapsed() / 1e9, 0, 'f', 4));
+    printLine(tool_ + QStringLiteral(": trace check: %1 s").arg(static_cast<double>(checking.nsecsElapsed()) / 1e9, 0, 'f', 4));
   // The last progress line goes out before the file gets its name: when
   // nobody reads the tool any more, nobody would learn of the file either.
   if (!printFinalProgress()) return stop();
@@ -310,7 +310,7 @@ void Encoder::checkAndCommit() {
 bool Encoder::printFinalProgress() {
   state_.seconds = std::max(state_.seconds, plan_.expectedDuration);
   if (style_ == ProgressStyle::Ffmpeg) return printLine(ffmpegLine(state_));
-  return printLine(mencoderLine(state_, 100, clock_.elapsed() / 1000.0, plan_.expectedDuration, plan_));
+  return printLine(mencoderLine(state_, 100, static_cast<double>(clock_.elapsed()) / 1000.0, plan_.expectedDuration, plan_));
 }
 
 void Encoder::succeed() { finish(ExitOk); }

@@ -18,7 +18,7 @@ namespace {
 
 // A stream time in seconds; 0 when the file does not say.
 double seconds(int64_t ts, AVRational base) {
-  return ts == AV_NOPTS_VALUE || ts <= 0 ? 0.0 : ts * av_q2d(base);
+  return ts == AV_NOPTS_VALUE || ts <= 0 ? 0.0 : static_cast<double>(ts) * av_q2d(base);
 }
 
 // A stream's own length: what its header says, else the DURATION tag that
@@ -48,7 +48,7 @@ QString avError(int code) {
 MediaInfo describe(const AVFormatContext& f) {
   MediaInfo info;
   info.duration = seconds(f.duration, AV_TIME_BASE_Q);
-  info.kbps = f.bit_rate > 0 ? f.bit_rate / 1000.0 : 0.0;
+  info.kbps = f.bit_rate > 0 ? static_cast<double>(f.bit_rate) / 1000.0 : 0.0;
   for (unsigned i = 0; i < f.nb_streams; ++i) {
     const AVStream& s = *f.streams[i];
     const AVCodecParameters& par = *s.codecpar;
@@ -61,7 +61,7 @@ MediaInfo describe(const AVFormatContext& f) {
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
       info.videoDuration = streamSeconds(s);
       if (s.nb_frames > 0 && info.frameRate.value() > 0)
-        info.declaredVideoDuration = s.nb_frames / info.frameRate.value();
+        info.declaredVideoDuration = static_cast<double>(s.nb_frames) / info.frameRate.value();
     } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.hasAudio) {
       info.hasAudio = true;
       info.audioIndex = s.index;

@@ -84,21 +84,21 @@ void resolveVideo(const Request& r, const MediaInfo& src, Plan& p) {
       break;
   }
 
-  QSize want = src.size;
-  if (r.size.state == Setting<QSize>::Set) want = r.size.value;
+  QSize wantSize = src.size;
+  if (r.size.state == Setting<QSize>::Set) wantSize = r.size.value;
   if (r.size.state == Setting<QSize>::Empty)
     p.notes << QStringLiteral("note: no picture size given: keeping the source's %1").arg(sizeText(src.size));
-  p.size = fitBlocks(want, vt.align, vt.maxMacroblocks);
-  if (p.size != alignSize(want, vt.align)) {
+  p.size = fitBlocks(wantSize, vt.align, vt.maxMacroblocks);
+  if (p.size != alignSize(wantSize, vt.align)) {
     p.notes << QStringLiteral("note: %1 takes frames of fewer than %2 macroblocks: %3 becomes %4")
-                   .arg(vt.label).arg(vt.maxMacroblocks).arg(sizeText(want), sizeText(p.size));
-  } else if (p.size != want) {
+                   .arg(vt.label).arg(vt.maxMacroblocks).arg(sizeText(wantSize), sizeText(p.size));
+  } else if (p.size != wantSize) {
     if (vt.align == 2)
       p.notes << QStringLiteral("note: 4:2:0 video needs an even width and height: %1 becomes %2")
-                     .arg(sizeText(want), sizeText(p.size));
+                     .arg(sizeText(wantSize), sizeText(p.size));
     else
       p.notes << QStringLiteral("note: %1 needs width and height in multiples of %2: %3 becomes %4")
-                     .arg(vt.label).arg(vt.align).arg(sizeText(want), sizeText(p.size));
+                     .arg(vt.label).arg(vt.align).arg(sizeText(wantSize), sizeText(p.size));
   }
   p.scale = p.size != src.size;
 

@@ -53,7 +53,7 @@ std::optional<double> parseSampleRate(const QString& text) {
 
 std::optional<Rational> parseFrameRate(const QString& text) {
   const QString t = text.trimmed();
-  const int slash = t.indexOf(QLatin1Char('/'));
+  const qsizetype slash = t.indexOf(QLatin1Char('/'));
   if (slash >= 0) {
     bool okN = false, okD = false;
     const int n = t.left(slash).trimmed().toInt(&okN);

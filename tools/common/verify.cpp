@@ -30,9 +30,9 @@ OutputStreams readOutput(const QString& path) {
     ++span.packets;
     const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (ts != AV_NOPTS_VALUE) {
-      const double t = ts * av_q2d(s->time_base);
+      const double t = static_cast<double>(ts) * av_q2d(s->time_base);
       span.first = std::min(span.first, t);
-      span.end = std::max(span.end, t + std::max<int64_t>(pkt->duration, 0) * av_q2d(s->time_base));
+      span.end = std::max(span.end, t + static_cast<double>(std::max<int64_t>(pkt->duration, 0)) * av_q2d(s->time_base));
     }
     av_packet_unref(pkt);
   }
@@ -65,7 +65,7 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
                                     ? QStringLiteral("the source's %1 could not be decoded: the output has no %1").arg(kind)
                                     : QStringLiteral("the output has no %1").arg(kind)};
     const double frames = got->rate * got->seconds;
-    if (got->rate > 0 && got->rate <= 1000 && got->packets < 0.5 * frames)
+    if (got->rate > 0 && got->rate <= 1000 && static_cast<double>(got->packets) < 0.5 * frames)
       return Shortfall{missing, QStringLiteral("%1the output's %2 holds %3 of about %4 frames")
                                     .arg(sourceDamaged ? QStringLiteral("the source's %1 could not be decoded: ").arg(kind)
                                                        : QString(),

@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+#include <memory>
 
 #include "filelist/filesearch.h"
 #include "filelist_support.h"
@@ -39,7 +40,9 @@ QAction* menuItem(frmMain& w, const char* name) {
 }
 
 // Drags `data` over the list and releases it; true when the drop was taken.
+// The events only borrow the data; it is deleted here.
 bool dropOn(QWidget* target, QMimeData* data) {
+  const std::unique_ptr<QMimeData> owned(data);
   const QPointF at(target->width() / 2.0, target->height() / 2.0);
   QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
                         Qt::NoModifier);

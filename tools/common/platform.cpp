@@ -64,7 +64,8 @@ void ignoreBrokenPipe() {
 void onStopRequest(std::function<void()> onStop) {
 #ifdef Q_OS_UNIX
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
-  auto* notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read);
+  // Owned by the application object, which outlives every run.
+  auto* notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onStop = std::move(onStop)] {
     char byte;
     [[maybe_unused]] const auto n = ::read(g_fds[1], &byte, 1);

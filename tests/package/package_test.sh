@@ -181,13 +181,23 @@ deb() {
   local window
   window=$(x_user timeout 20 xdotool search --sync --onlyvisible --name '^Vantrel$' | head -1) ||
     fail "the window did not appear: $(cat "$scratch/vantrel.log")"
-  local X Y WIDTH HEIGHT SCREEN
-  eval "$(x_user xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y|WIDTH|HEIGHT|SCREEN)=')"
+  local X= Y= WIDTH= HEIGHT= SCREEN= geometry
+  # A window just found may not have its place yet: ask until it has.
+  for _ in $(seq 50); do
+    geometry=$(x_user xdotool getwindowgeometry --shell "$window" 2>/dev/null |
+               grep -E '^(X|Y|WIDTH|HEIGHT|SCREEN)=' || true)
+    eval "$geometry"
+    [ -n "$X" ] && [ -n "$Y" ] && [ "${WIDTH:-0}" -gt 100 ] && break
+    sleep 0.1
+  done
+  [ -n "$X" ] && [ -n "$Y" ] || fail "no geometry for the window $window"
+  sleep 0.5  # let the window take input before the click
   # The start button "立刻开始转换！" at (488, 364), 189 x 59, in the window.
   x_user xdotool mousemove $((X + 580)) $((Y + 393)) click 1
   local videos=$home/Videos/Vantrel output=
   for _ in $(seq 600); do
-    output=$(find "$videos" -maxdepth 1 -name 'clip-*.3gp' 2>/dev/null | head -1)
+    # The folder appears with the batch's first file: until then find fails.
+    output=$(find "$videos" -maxdepth 1 -name 'clip-*.3gp' 2>/dev/null | head -1 || true)
     [ -n "$output" ] && break
     sleep 0.2
   done

@@ -7,7 +7,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   qt6-translations-l10n
-  ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavutil-dev
+  ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev
   fonts-noto-cjk
   xvfb xauth imagemagick xdotool
   dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file

@@ -130,7 +130,7 @@ deb() {
   local package
   package=$(ls "$scratch"/deb/vantrel_*.deb)
   dpkg-deb -f "$package" Package Section Depends Recommends
-  dpkg-deb -f "$package" Depends | grep -q 'ffmpeg' || fail "Depends lacks ffmpeg"
+  dpkg-deb -f "$package" Depends | grep -q 'libavfilter' || fail "Depends lacks FFmpeg's libraries"
   dpkg-deb -f "$package" Depends | grep -q 'fonts-noto-cjk' || fail "Depends lacks a CJK font"
   dpkg-deb -f "$package" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the computed Qt libraries"
   if command -v lintian >/dev/null; then

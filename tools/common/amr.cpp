@@ -6,8 +6,7 @@
 
 namespace toolkit {
 namespace {
-constexpr int kFrameSamples = 160;  // 20 ms at 8000 Hz
-constexpr int kFrameBytes = kFrameSamples * 2;
+constexpr int kFrameBytes = AmrEncoder::kFrameSamples * 2;
 }  // namespace
 
 AmrEncoder::AmrEncoder(double kbps) {
@@ -23,8 +22,6 @@ AmrEncoder::~AmrEncoder() {
   if (state_) Encoder_Interface_exit(state_);
 }
 
-QByteArray AmrEncoder::header() { return QByteArrayLiteral("#!AMR\n"); }
-
 QByteArray AmrEncoder::frame(const char* samples) {
   short speech[kFrameSamples];
   for (int i = 0; i < kFrameSamples; ++i) {
@@ -37,11 +34,11 @@ QByteArray AmrEncoder::frame(const char* samples) {
   return QByteArray(reinterpret_cast<const char*>(out), n > 0 ? n : 0);
 }
 
-QByteArray AmrEncoder::encode(const QByteArray& pcm) {
+QList<QByteArray> AmrEncoder::encode(const QByteArray& pcm) {
   pending_ += pcm;
-  QByteArray out;
+  QList<QByteArray> out;
   qsizetype pos = 0;
-  for (; pos + kFrameBytes <= pending_.size(); pos += kFrameBytes) out += frame(pending_.constData() + pos);
+  for (; pos + kFrameBytes <= pending_.size(); pos += kFrameBytes) out << frame(pending_.constData() + pos);
   pending_.remove(0, pos);
   return out;
 }

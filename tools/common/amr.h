@@ -1,8 +1,10 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
 
-// AMR narrow-band encoding with the opencore library, into the AMR storage
-// format ("#!AMR\n" and one frame per 20 ms) that FFmpeg's 3GP muxer takes.
+// AMR narrow-band encoding with the opencore library: one frame of the AMR
+// storage format (a header byte and the speech bits) per 20 ms, as FFmpeg's
+// 3GP muxer takes them.
 namespace toolkit {
 
 class AmrEncoder {
@@ -13,10 +15,11 @@ class AmrEncoder {
   AmrEncoder(const AmrEncoder&) = delete;
   AmrEncoder& operator=(const AmrEncoder&) = delete;
 
-  static QByteArray header();
+  static constexpr int kFrameSamples = 160;  // 20 ms at 8000 Hz
+
   // Takes 8000 Hz mono signed 16-bit little-endian PCM, returns the frames
   // complete so far.
-  QByteArray encode(const QByteArray& pcm);
+  QList<QByteArray> encode(const QByteArray& pcm);
   // The last, zero-padded frame, if any samples are left.
   QByteArray finish();
 

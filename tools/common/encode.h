@@ -5,6 +5,7 @@
 
 #include "common/media.h"
 #include "common/plan.h"
+#include "common/transcode.h"
 
 namespace toolkit {
 
@@ -12,27 +13,19 @@ namespace toolkit {
 // FFmpeg's "Duration: ..." once and "frame= ... time=SECONDS ..." lines.
 enum class ProgressStyle { Mencoder, Ffmpeg };
 
-struct ProgressState {
-  double seconds = 0;     // position reached in the output
-  qint64 frames = 0;
-  double fps = 0;
-  double q = 0;
-  double sizeKB = 0;
-  double kbps = 0;
-};
-
 // The progress lines as the tools print them.
 QString mencoderLine(const ProgressState& s, int percent, double elapsed, double expected,
                      const Plan& plan);
 QString ffmpegLine(const ProgressState& s);
 QString durationLine(const MediaInfo& source);
 
-// Runs the plan: FFmpeg (and the AMR encoder) into a partial file beside the
-// output, which gets the output's name once it is complete and read back.
-// Prints the progress (FFmpeg style against `shownDuration`, the length the
-// "Duration:" line gave) and, on failure, the reason and a last line saying
-// why. Returns the exit code.
-int encode(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration);
+// Runs the plan on the open source into a partial file beside the output,
+// which gets the output's name once it is complete and read back. Prints the
+// progress (FFmpeg style against `shownDuration`, the length the "Duration:"
+// line gave) and, on failure, the reason and a last line saying why. Returns
+// the exit code.
+int encode(const Source& source, const Plan& plan, const QString& tool, ProgressStyle style,
+           double shownDuration);
 
 // What each tool does with its command line: the arguments after the
 // program name into a request. Throws ToolError on an option it does not take.

@@ -77,22 +77,13 @@ MediaInfo describe(const AVFormatContext& f) {
 
 }  // namespace
 
-QString findProgram(const QString& name) {
-  const QString beside = QStandardPaths::findExecutable(
-      name, {QCoreApplication::applicationDirPath()});
-  if (!beside.isEmpty()) return beside;
-  const QString onPath = QStandardPaths::findExecutable(name);
-  if (!onPath.isEmpty()) return onPath;
-  throw ToolError(QStringLiteral("%1 was not found; install FFmpeg").arg(name), Reason::NoFfmpeg);
-}
-
 QByteArray fileUrl(const QString& path) {
   // FFmpeg takes file names in UTF-8 on every system; "file:" and an absolute
   // path leave no room for a protocol ("pipe:x.mp4") or an option.
   return QByteArrayLiteral("file:") + QFileInfo(path).absoluteFilePath().toUtf8();
 }
 
-MediaInfo probe(const QString& path) {
+Source::Source(const QString& path) {
   const QFileInfo fi(path);
   if (!fi.exists())
     throw ToolError(QStringLiteral("the source does not exist: %1").arg(path), Reason::SourceMissing);
@@ -111,18 +102,26 @@ MediaInfo probe(const QString& path) {
   if (err < 0)
     throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)),
                     Reason::NotMedia);
-  const MediaInfo info = describe(*f);
-  avformat_close_input(&f);
+  info_ = describe(*f);
+  const MediaInfo& info = info_;
+  context_ = f;
+  auto refuse = [this](const QString& why, Reason reason) {
+    avformat_close_input(&context_);
+    throw ToolError(why, reason);
+  };
 
   // A header that counts more frames than the data holds (a cut-off AVI).
   const double missing = info.declaredVideoDuration - info.videoDuration;
   if (info.videoDuration > 0 && missing > std::max(0.5, 0.05 * info.declaredVideoDuration))
-    throw ToolError(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
-                        .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
-                    Reason::SourceIncomplete);
+    refuse(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
+               .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
+           Reason::SourceIncomplete);
   if (!info.hasVideo && !info.hasAudio)
-    throw ToolError(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
-  return info;
+    refuse(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
 }
+
+Source::~Source() { avformat_close_input(&context_); }
+
+MediaInfo probe(const QString& path) { return Source(path).info(); }
 
 }  // namespace toolkit

@@ -4,6 +4,8 @@
 
 #include "common/values.h"
 
+struct AVFormatContext;
+
 // What FFmpeg's libraries tell about a source, read in the tool itself.
 namespace toolkit {
 
@@ -27,12 +29,26 @@ struct MediaInfo {
 // How FFmpeg is handed a local path so that it can only be that file.
 QByteArray fileUrl(const QString& path);
 
-// The program `name` ("ffmpeg"): beside the tool first, else on the PATH. Throws ToolError when there is none.
-QString findProgram(const QString& name);
+// A source opened and probed with libavformat, in this process, and kept
+// open for its conversion. Throws ToolError with a one-line reason when it is
+// missing, empty, not a file, not media FFmpeg can read, cut short, or holds
+// neither video nor audio.
+class Source {
+ public:
+  explicit Source(const QString& path);
+  ~Source();
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
 
-// Probes `path` with libavformat, in this process. Throws ToolError with a
-// one-line reason when it is missing, empty, not a file, not media FFmpeg can
-// read, cut short, or holds neither video nor audio.
+  const MediaInfo& info() const { return info_; }
+  AVFormatContext* context() const { return context_; }
+
+ private:
+  AVFormatContext* context_ = nullptr;
+  MediaInfo info_;
+};
+
+// What Source tells of `path`, the file closed again.
 MediaInfo probe(const QString& path);
 
 }  // namespace toolkit

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -18,24 +17,22 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
+#ifdef Q_OS_WIN
+#include <windows.h>
 #endif
 
 namespace toolkit::platform {
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
 #ifdef Q_OS_UNIX
-int g_fds[2] = {-1, -1};
-
-void handler(int) {
+void handler(int) { g_stop = 1; }
+#elif defined(Q_OS_WIN)
+BOOL WINAPI consoleHandler(DWORD) {
   g_stop = 1;
-  const char byte = 1;
-  [[maybe_unused]] const auto n = ::write(g_fds[0], &byte, 1);
+  return TRUE;
 }
 #endif
 
@@ -61,40 +58,19 @@ void ignoreBrokenPipe() {
 #endif
 }
 
-void onStopRequest(std::function<void()> onStop) {
+void catchStopRequests() {
 #ifdef Q_OS_UNIX
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
-  // Owned by the application object, which outlives every run.
-  auto* notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, QCoreApplication::instance());
-  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onStop = std::move(onStop)] {
-    char byte;
-    [[maybe_unused]] const auto n = ::read(g_fds[1], &byte, 1);
-    onStop();
-  });
   struct sigaction sa = {};
   sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
-#else
-  Q_UNUSED(onStop);
+#elif defined(Q_OS_WIN)
+  ::SetConsoleCtrlHandler(consoleHandler, TRUE);
 #endif
 }
 
 bool stopRequested() { return g_stop != 0; }
-
-void prepareChild(QProcess& child) {
-#ifdef Q_OS_UNIX
-  child.setChildProcessModifier([] {
-    ::signal(SIGPIPE, SIG_DFL);  // an ignored signal would stay ignored in FFmpeg
-#ifdef Q_OS_LINUX
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
-  });
-#else
-  Q_UNUSED(child);
-#endif
-}
 
 bool nameFits(const QString& folder, const QString& name) {
 #ifdef Q_OS_UNIX
@@ -157,9 +133,9 @@ PartialFile::~PartialFile() {
   if (d->dirFd >= 0) ::close(d->dirFd);
 }
 
-QString PartialFile::childTarget() const {
-  // The child reopens this tool's descriptor: no name in the folder that
-  // anyone could swap in the meantime.
+QString PartialFile::writeUrl() const {
+  // The descriptor is opened again through /proc: no name in the folder
+  // that anyone could swap in the meantime.
   if (d->procFd)
     return QStringLiteral("file:/proc/%1/fd/%2").arg(::getpid()).arg(d->fd);
   return QStringLiteral("file:") + QDir(d->folder).filePath(d->temp);
@@ -253,7 +229,7 @@ PartialFile::PartialFile(const QString& output) : d(std::make_unique<Impl>()) {
     d->temp = QDir(folder).filePath(randomName());
     d->file.setFileName(d->temp);
     if (d->file.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
-      d->file.close();  // the FFmpeg child opens it by name
+      d->file.close();  // FFmpeg opens it again by name
       return;
     }
     if (d->file.error() != QFileDevice::OpenError || !QFileInfo::exists(d->temp)) break;
@@ -264,10 +240,10 @@ PartialFile::PartialFile(const QString& output) : d(std::make_unique<Impl>()) {
 
 PartialFile::~PartialFile() { discard(); }
 
-QString PartialFile::childTarget() const { return QStringLiteral("file:") + d->temp; }
+QString PartialFile::writeUrl() const { return QStringLiteral("file:") + d->temp; }
 QString PartialFile::readPath() const { return d->temp; }
 
-int PartialFile::sync() { return 0; }  // the child closed it: the system has it all
+int PartialFile::sync() { return 0; }  // FFmpeg closed it: the system has it all
 
 int PartialFile::commit(bool replace) {
   if (d->done) return EINVAL;

@@ -1,24 +1,20 @@
 #pragma once
-#include <QProcess>
 #include <QString>
-#include <functional>
 #include <memory>
 
 // The one place with calls that differ between systems: how the tool learns
-// that it is asked to stop, how its FFmpeg children are tied to it, and how
-// the output is written where nobody else can reach it before it is whole.
+// that it is asked to stop, and how the output is written where nobody else
+// can reach it before it is whole.
 namespace toolkit::platform {
 
 // A reader of the tool's output that went away shows as a failed write, not
-// as the tool's death (SIGPIPE is ignored); FFmpeg children get it back.
+// as the tool's death (SIGPIPE is ignored).
 void ignoreBrokenPipe();
-// Runs `onStop` on the event loop when the tool is asked to end (SIGTERM,
-// SIGINT or SIGHUP on Unix). Install once, after the application object.
-void onStopRequest(std::function<void()> onStop);
-// True once a stop request has arrived, even before the event loop saw it.
+// Notes a request to end the tool (SIGTERM, SIGINT or SIGHUP on Unix; Ctrl+C
+// or the console closing on Windows) instead of dying at once.
+void catchStopRequests();
+// True once a stop request has arrived.
 bool stopRequested();
-// Makes a child end when the tool dies without cleaning up (Linux).
-void prepareChild(QProcess& child);
 
 // Whether a file name of this many bytes (UTF-8) fits the file system of
 // `folder`.
@@ -36,8 +32,8 @@ class PartialFile {
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
-  // The name an FFmpeg child of this process writes the file through.
-  QString childTarget() const;
+  // The name FFmpeg's libraries write the file through, as a URL.
+  QString writeUrl() const;
   // The name this process reads it back through.
   QString readPath() const;
   // Flushes it to the disk; 0 or the error number.

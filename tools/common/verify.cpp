@@ -86,27 +86,4 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
   return judge(plan.audio, out.audio, plan.audioDuration, QStringLiteral("audio"));
 }
 
-FfmpegTrouble classifyFfmpegLine(const QString& line) {
-  static const char* const write[] = {"Error writing trailer", "av_interleaved_write_frame", "Error muxing",
-                                      "Error submitting", "No space left on device",
-                                      "Input/output error", "Error closing file", "Disk quota exceeded",
-                                      "Error initializing output stream"};
-  for (const char* w : write)
-    if (line.contains(QLatin1String(w), Qt::CaseInsensitive)) return FfmpegTrouble::Write;
-  if (line.contains(QLatin1String("Error while decoding"), Qt::CaseInsensitive) ||
-      line.contains(QLatin1String("Invalid data found when processing input")) ||
-      line.contains(QLatin1String("Invalid buffer size")))
-    return FfmpegTrouble::Decode;
-  return FfmpegTrouble::None;
-}
-
-Reason reasonForWriteError(const QString& line) {
-  if (line.contains(QLatin1String("No space left on device")) || line.contains(QLatin1String("Disk quota exceeded")))
-    return Reason::DiskFull;
-  if (line.contains(QLatin1String("Permission denied")) || line.contains(QLatin1String("Read-only file system")))
-    return Reason::OutputUnwritable;
-  if (line.contains(QLatin1String("File name too long"))) return Reason::NameTooLong;
-  return Reason::EncodeFailed;
-}
-
 }  // namespace toolkit

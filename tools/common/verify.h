@@ -25,21 +25,15 @@ OutputStreams readOutput(const QString& path);
 
 // Why the output falls short of the plan, or nothing when it is whole: each
 // stream the plan writes is there, with packets for most of its expected
-// length (and, for video, for most of the frames its rate promises). A stream is expected to last as long as its source stream, or as
-// long as `secondsRead` (what FFmpeg reported reading) when the source does
-// not say. `sourceDamaged`: FFmpeg reported a stream it could not decode.
+// length (and, for video, for most of the frames its rate promises). A
+// stream is expected to last as long as its source stream, or as long as
+// `secondsRead` (what the conversion wrote) when the source does not say.
+// `sourceDamaged`: some of the source could not be decoded.
 struct Shortfall {
   Reason reason;
   QString why;
 };
 std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
                                      bool sourceDamaged);
-
-// Sorts a line FFmpeg printed at its error level: a failed write (with the
-// reason it gives), a stream it could not decode, or neither.
-enum class FfmpegTrouble { None, Decode, Write };
-FfmpegTrouble classifyFfmpegLine(const QString& line);
-// The reason for a failed write, from FFmpeg's wording of the error number.
-Reason reasonForWriteError(const QString& line);
 
 }  // namespace toolkit

@@ -1,0 +1,563 @@
+#include "common/transcode.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "common/amr.h"
+
+namespace toolkit {
+namespace {
+
+QString avText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return QString::fromUtf8(text);
+}
+
+// A failure inside the conversion; caught at its top.
+struct Failed {
+  Reason reason;
+  QString why;
+};
+
+struct Stopped {};
+
+// Why writing failed, from FFmpeg's error code.
+Reason writeReason(int code) {
+  return code < 0 && AVUNERROR(code) > 0 && AVUNERROR(code) < 4096 ? reasonForErrno(AVUNERROR(code))
+                                                                     : Reason::EncodeFailed;
+}
+
+struct FreeCodec {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FreeGraph {
+  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+struct FreeFrame {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct FreePacket {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using Packet = std::unique_ptr<AVPacket, FreePacket>;
+using Frame = std::unique_ptr<AVFrame, FreeFrame>;
+
+Packet newPacket() {
+  Packet p(av_packet_alloc());
+  if (!p) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  return p;
+}
+Frame newFrame() {
+  Frame f(av_frame_alloc());
+  if (!f) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  return f;
+}
+
+// One source stream on its way to the output: decoder, filters, encoder (or
+// the AMR encoder) and output stream. The filters and encoder are set up at
+// the first decoded frame, which tells the real picture or sound format.
+struct Lane {
+  bool video = false;
+  QString kind;  // "video" or "audio", for messages
+  AVStream* in = nullptr;
+  int64_t offset = 0;  // the source's start, in the stream's time base
+  std::unique_ptr<AVCodecContext, FreeCodec> dec, enc;
+  std::unique_ptr<AVFilterGraph, FreeGraph> graph;
+  AVFilterContext* src = nullptr;
+  AVFilterContext* sink = nullptr;
+  std::unique_ptr<AmrEncoder> amr;
+  int64_t amrSamples = 0;
+  QByteArray amrPending;
+  AVRational encBase{1, 1};
+  AVStream* out = nullptr;
+  bool ready = false;
+  int64_t end = AV_NOPTS_VALUE;  // where the last frame decoded ends, in the stream's time base
+};
+
+class Transcoder {
+ public:
+  Transcoder(AVFormatContext* in, const Plan& plan, const ProgressCallback& progress)
+      : in_(in), plan_(plan), progress_(progress) {}
+  ~Transcoder();
+  TranscodeResult run(const QByteArray& url);
+
+ private:
+  void openOutput(const QByteArray& url);
+  void openLane(Lane& lane, int index, bool video);
+  void decode(Lane& lane, const AVPacket* pkt);
+  void filter(Lane& lane, AVFrame* frame);
+  void setUp(Lane& lane, const AVFrame& first);
+  void setUpFilters(Lane& lane, const AVFrame& first);
+  void setUpEncoder(Lane& lane, const AVFrame& first);
+  void drain(Lane& lane);
+  void encode(Lane& lane, AVFrame* frame);
+  void encodeAmr(Lane& lane, const AVFrame* frame);
+  void write(Lane& lane, Packet pkt);
+  void mux(Lane& lane, AVPacket* pkt);
+  void startWriting();
+  void finishOutput();
+  void report();
+
+  AVFormatContext* in_;
+  const Plan& plan_;
+  const ProgressCallback& progress_;
+  AVFormatContext* out_ = nullptr;
+  std::deque<Lane> lanes_;
+  bool headerWritten_ = false;
+  std::deque<std::pair<Lane*, Packet>> waiting_;  // until every stream is set up
+  Frame frame_ = newFrame(), filtered_ = newFrame();
+  ProgressState state_;
+  QElapsedTimer clock_, sinceReport_;
+  bool decodeError_ = false;
+  qint64 decoded_ = 0, undecodable_ = 0;  // pieces of the source, as ffmpeg counts them
+};
+
+Transcoder::~Transcoder() {
+  waiting_.clear();
+  lanes_.clear();
+  if (out_) {
+    avio_closep(&out_->pb);
+    avformat_free_context(out_);
+  }
+}
+
+TranscodeResult Transcoder::run(const QByteArray& url) {
+  TranscodeResult r;
+  try {
+    clock_.start();
+    sinceReport_.start();
+    openOutput(url);
+    if (plan_.video) openLane(lanes_.emplace_back(), plan_.videoIndex, true);
+    if (plan_.audio) openLane(lanes_.emplace_back(), plan_.audioIndex, false);
+    for (unsigned i = 0; i < in_->nb_streams; ++i)
+      if (std::none_of(lanes_.begin(), lanes_.end(), [&](const Lane& l) { return l.in->index == int(i); }))
+        in_->streams[i]->discard = AVDISCARD_ALL;
+    Packet pkt = newPacket();
+    for (;;) {
+      const int err = av_read_frame(in_, pkt.get());
+      if (err == AVERROR(EAGAIN)) continue;
+      if (err < 0) {
+        // FFmpeg ends the input at a read error as at its end; what is
+        // missing shows in the length written.
+        if (err != AVERROR_EOF) decodeError_ = true;
+        break;
+      }
+      for (Lane& lane : lanes_)
+        if (lane.in->index == pkt->stream_index) decode(lane, pkt.get());
+      av_packet_unref(pkt.get());
+      report();
+    }
+    for (Lane& lane : lanes_) {
+      decode(lane, nullptr);
+      if (!lane.ready)
+        throw Failed{decodeError_ ? Reason::SourceDamaged : Reason::EncodeFailed,
+                     decodeError_ ? QStringLiteral("the source's %1 could not be decoded").arg(lane.kind)
+                                  : QStringLiteral("the source's %1 stream holds nothing to convert").arg(lane.kind)};
+      // The end is where the last frame ends, so that a steady rate keeps it.
+      const int64_t end = lane.end;
+      if ((end == AV_NOPTS_VALUE ? av_buffersrc_add_frame(lane.src, nullptr)
+                                 : av_buffersrc_close(lane.src, end, AV_BUFFERSRC_FLAG_PUSH)) < 0)
+        throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters cannot end").arg(lane.kind)};
+      drain(lane);
+      encode(lane, nullptr);
+    }
+    // ffmpeg gives up on a source of which more than two thirds cannot be
+    // decoded, whatever it wrote.
+    if (3 * undecodable_ > 2 * (decoded_ + undecodable_))
+      throw Failed{Reason::SourceDamaged, QStringLiteral("the source could not be decoded: %1 of %2 pieces are damaged")
+                                              .arg(undecodable_).arg(decoded_ + undecodable_)};
+    finishOutput();
+    r.ok = true;
+  } catch (const Failed& f) {
+    r.reason = f.reason;
+    r.why = f.why;
+  } catch (const Stopped&) {
+    r.stopped = true;
+    r.reason = Reason::Stopped;
+  }
+  r.decodeError = decodeError_;
+  r.state = state_;
+  return r;
+}
+
+void Transcoder::openOutput(const QByteArray& url) {
+  const QByteArray muxer = plan_.muxer.toUtf8();
+  int err = avformat_alloc_output_context2(&out_, nullptr, muxer.constData(), url.constData());
+  if (err < 0 || !out_)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("FFmpeg has no %1 writer: %2").arg(plan_.muxer, avText(err))};
+  err = avio_open(&out_->pb, url.constData(), AVIO_FLAG_WRITE);
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+  // The source's title, artist and the like go along, as ffmpeg carries them.
+  av_dict_copy(&out_->metadata, in_->metadata, 0);
+  av_dict_set(&out_->metadata, "encoder", LIBAVFORMAT_IDENT, 0);
+}
+
+void Transcoder::openLane(Lane& lane, int index, bool video) {
+  lane.video = video;
+  lane.kind = video ? QStringLiteral("video") : QStringLiteral("audio");
+  if (index < 0 || index >= int(in_->nb_streams))
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the source has no stream %1").arg(index)};
+  lane.in = in_->streams[index];
+  lane.in->discard = AVDISCARD_DEFAULT;
+  if (in_->start_time != AV_NOPTS_VALUE)
+    lane.offset = av_rescale_q(in_->start_time, AV_TIME_BASE_Q, lane.in->time_base);
+  const AVCodec* codec = avcodec_find_decoder(lane.in->codecpar->codec_id);
+  if (!codec)
+    throw Failed{Reason::SourceDamaged, QStringLiteral("the source's %1 could not be decoded: FFmpeg has no decoder for %2")
+                                            .arg(lane.kind, QString::fromUtf8(avcodec_get_name(lane.in->codecpar->codec_id)))};
+  lane.dec.reset(avcodec_alloc_context3(codec));
+  if (!lane.dec || avcodec_parameters_to_context(lane.dec.get(), lane.in->codecpar) < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  lane.dec->pkt_timebase = lane.in->time_base;
+  if (video) lane.dec->framerate = av_guess_frame_rate(in_, lane.in, nullptr);
+  AVDictionary* opts = nullptr;
+  av_dict_set(&opts, "threads", "auto", 0);
+  const int err = avcodec_open2(lane.dec.get(), codec, &opts);
+  av_dict_free(&opts);
+  if (err < 0)
+    throw Failed{Reason::SourceDamaged,
+                 QStringLiteral("the source's %1 could not be decoded: %2").arg(lane.kind, avText(err))};
+  if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrEncoder>(plan_.audioKbps);
+}
+
+void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
+  int err = avcodec_send_packet(lane.dec.get(), pkt);
+  if (err < 0 && err != AVERROR_EOF) {
+    // As ffmpeg does: a packet that cannot be decoded is skipped.
+    decodeError_ = true;
+    ++undecodable_;
+    return;
+  }
+  while ((err = avcodec_receive_frame(lane.dec.get(), frame_.get())) >= 0) {
+    ++decoded_;
+    filter(lane, frame_.get());
+    av_frame_unref(frame_.get());
+  }
+  if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
+    decodeError_ = true;
+    ++undecodable_;
+  }
+}
+
+void Transcoder::filter(Lane& lane, AVFrame* frame) {
+  frame->pts = frame->best_effort_timestamp;
+  if (frame->pts != AV_NOPTS_VALUE) frame->pts -= lane.offset;
+  if (!lane.video && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    const int channels = frame->ch_layout.nb_channels;
+    av_channel_layout_uninit(&frame->ch_layout);
+    av_channel_layout_default(&frame->ch_layout, channels);
+  }
+  if (frame->pts != AV_NOPTS_VALUE) {
+    int64_t length = frame->pkt_duration;
+    if (length <= 0 && lane.video) {
+      const AVRational rate = av_guess_frame_rate(in_, lane.in, nullptr);
+      if (rate.num > 0 && rate.den > 0) length = av_rescale_q(1, av_inv_q(rate), lane.in->time_base);
+    }
+    if (length <= 0 && !lane.video && frame->sample_rate > 0)
+      length = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, lane.in->time_base);
+    lane.end = lane.end == AV_NOPTS_VALUE ? frame->pts + length : std::max(lane.end, frame->pts + length);
+  }
+  if (!lane.ready) setUp(lane, *frame);
+  const int err = av_buffersrc_add_frame_flags(lane.src, frame, 0);
+  if (err < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};
+  drain(lane);
+}
+
+void Transcoder::setUp(Lane& lane, const AVFrame& first) {
+  setUpFilters(lane, first);
+  setUpEncoder(lane, first);
+  lane.ready = true;
+  if (std::all_of(lanes_.begin(), lanes_.end(), [](const Lane& l) { return l.ready; })) startWriting();
+}
+
+// The default layout of `channels`, as text for the filters.
+QByteArray layoutText(const AVChannelLayout& given, int channels) {
+  AVChannelLayout layout{};
+  if (given.order != AV_CHANNEL_ORDER_UNSPEC && given.nb_channels > 0)
+    av_channel_layout_copy(&layout, &given);
+  else
+    av_channel_layout_default(&layout, channels);
+  char text[128] = {};
+  av_channel_layout_describe(&layout, text, sizeof text);
+  av_channel_layout_uninit(&layout);
+  return QByteArray(text);
+}
+
+void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
+  lane.graph.reset(avfilter_graph_alloc());
+  if (!lane.graph) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  QByteArray srcArgs, chain;
+  const AVRational base = lane.in->time_base;
+  if (lane.video) {
+    const AVRational sar = first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : AVRational{1, 1};
+    srcArgs = QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:pixel_aspect=%6/%7")
+                  .arg(first.width).arg(first.height).arg(first.format).arg(base.num).arg(base.den)
+                  .arg(sar.num).arg(sar.den).toUtf8();
+    // A steady rate first (fewer pictures to scale when it drops some), then
+    // the size and the 4:2:0 pixels every codec here takes.
+    Rational rate = plan_.frameRate.value_or(Rational{});
+    if (rate.value() <= 0) {
+      const AVRational guessed = av_guess_frame_rate(in_, lane.in, nullptr);
+      rate = guessed.num > 0 && guessed.den > 0 ? Rational{guessed.num, guessed.den} : Rational{25, 1};
+    }
+    int num = 0, den = 0;
+    av_reduce(&num, &den, rate.num, rate.den, 65535);
+    const QSize size = plan_.size.isValid() ? plan_.size : QSize(first.width, first.height);
+    chain = QStringLiteral("fps=%1/%2,scale=%3:%4,format=yuv420p")
+                .arg(num).arg(den).arg(size.width()).arg(size.height()).toUtf8();
+  } else {
+    srcArgs = QStringLiteral("time_base=%1/%2:sample_rate=%3:sample_fmt=%4:channel_layout=%5")
+                  .arg(base.num).arg(base.den).arg(first.sample_rate)
+                  .arg(QString::fromUtf8(av_get_sample_fmt_name(AVSampleFormat(first.format))),
+                       QString::fromUtf8(layoutText(first.ch_layout, first.ch_layout.nb_channels)))
+                  .toUtf8();
+    const AVSampleFormat wanted = lane.amr ? AV_SAMPLE_FMT_S16 : [&] {
+      const AVCodec* codec = avcodec_find_encoder_by_name(traits(plan_.audioCodec).encoder.toUtf8().constData());
+      if (!codec || !codec->sample_fmts) return AVSampleFormat(first.format);
+      // The source's own format when the encoder takes it, else its first.
+      for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (*f == first.format) return *f;
+      return codec->sample_fmts[0];
+    }();
+    AVChannelLayout none{};
+    chain = QStringLiteral("aresample=%1,aformat=sample_fmts=%2:channel_layouts=%3")
+                .arg(plan_.sampleRate)
+                .arg(QString::fromUtf8(av_get_sample_fmt_name(wanted)),
+                     QString::fromUtf8(layoutText(none, plan_.channels)))
+                .toUtf8();
+  }
+  AVFilterGraph* g = lane.graph.get();
+  const char* srcName = lane.video ? "buffer" : "abuffer";
+  const char* sinkName = lane.video ? "buffersink" : "abuffersink";
+  int err = avfilter_graph_create_filter(&lane.src, avfilter_get_by_name(srcName), "in", srcArgs.constData(), nullptr, g);
+  if (err >= 0) err = avfilter_graph_create_filter(&lane.sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
+  AVFilterInOut* outputs = nullptr;
+  AVFilterInOut* inputs = nullptr;
+  if (err >= 0) {
+    outputs = avfilter_inout_alloc();
+    inputs = avfilter_inout_alloc();
+    if (!outputs || !inputs) err = AVERROR(ENOMEM);
+  }
+  if (err >= 0) {
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = lane.src;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = lane.sink;
+    err = avfilter_graph_parse_ptr(g, chain.constData(), &inputs, &outputs, nullptr);
+  }
+  avfilter_inout_free(&inputs);
+  avfilter_inout_free(&outputs);
+  if (err >= 0) err = avfilter_graph_config(g, nullptr);
+  if (err < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters cannot be set up (%2): %3")
+                                           .arg(lane.kind, QString::fromUtf8(chain), avText(err))};
+}
+
+void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
+  lane.out = avformat_new_stream(out_, nullptr);
+  if (!lane.out) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0))
+    av_dict_set(&lane.out->metadata, "language", lang->value, 0);
+  if (lane.amr) {
+    AVCodecParameters* par = lane.out->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_AMR_NB;
+    par->sample_rate = 8000;
+    av_channel_layout_default(&par->ch_layout, 1);
+    par->frame_size = 160;
+    lane.encBase = AVRational{1, 8000};
+    lane.out->time_base = lane.encBase;
+    return;
+  }
+  const QString name = lane.video ? traits(plan_.videoCodec).encoder : traits(plan_.audioCodec).encoder;
+  const AVCodec* codec = avcodec_find_encoder_by_name(name.toUtf8().constData());
+  if (!codec) throw Failed{Reason::EncodeFailed, QStringLiteral("FFmpeg has no %1 encoder").arg(name)};
+  lane.enc.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* enc = lane.enc.get();
+  if (!enc) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  AVFilterContext* sink = lane.sink;
+  if (lane.video) {
+    enc->width = av_buffersink_get_w(sink);
+    enc->height = av_buffersink_get_h(sink);
+    enc->pix_fmt = AVPixelFormat(av_buffersink_get_format(sink));
+    enc->sample_aspect_ratio = av_buffersink_get_sample_aspect_ratio(sink);
+    enc->framerate = av_buffersink_get_frame_rate(sink);
+    enc->time_base = av_inv_q(enc->framerate);
+    enc->color_range = first.color_range;
+    enc->color_primaries = first.color_primaries;
+    enc->color_trc = first.color_trc;
+    enc->colorspace = first.colorspace;
+    enc->chroma_sample_location = first.chroma_location;
+    if (plan_.videoKbps > 0) enc->bit_rate = int64_t(plan_.videoKbps * 1000);
+    if (plan_.videoBufferKbits > 0) {
+      enc->rc_max_rate = int64_t(plan_.videoMaxKbps * 1000);
+      enc->rc_buffer_size = int(plan_.videoBufferKbits * 1000);
+    }
+    lane.out->sample_aspect_ratio = enc->sample_aspect_ratio;
+    lane.out->avg_frame_rate = enc->framerate;
+  } else {
+    enc->sample_rate = av_buffersink_get_sample_rate(sink);
+    enc->sample_fmt = AVSampleFormat(av_buffersink_get_format(sink));
+    if (av_buffersink_get_ch_layout(sink, &enc->ch_layout) < 0)
+      throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+    enc->time_base = AVRational{1, enc->sample_rate};
+    if (plan_.mp3Quality) {
+      enc->flags |= AV_CODEC_FLAG_QSCALE;
+      enc->global_quality = FF_QP2LAMBDA * *plan_.mp3Quality;
+    } else {
+      enc->bit_rate = int64_t(plan_.audioKbps * 1000);
+    }
+  }
+  if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* opts = nullptr;
+  av_dict_set(&opts, "threads", "auto", 0);
+  int err = avcodec_open2(enc, codec, &opts);
+  av_dict_free(&opts);
+  if (err < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder %2 cannot start: %3").arg(lane.kind, name, avText(err))};
+  if (!lane.video && !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) && enc->frame_size > 0)
+    av_buffersink_set_frame_size(sink, unsigned(enc->frame_size));
+  err = avcodec_parameters_from_context(lane.out->codecpar, enc);
+  if (err < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  lane.encBase = enc->time_base;
+  lane.out->time_base = enc->time_base;
+}
+
+void Transcoder::drain(Lane& lane) {
+  int err;
+  const AVRational base = av_buffersink_get_time_base(lane.sink);
+  while ((err = av_buffersink_get_frame(lane.sink, filtered_.get())) >= 0) {
+    if (filtered_->pts != AV_NOPTS_VALUE) filtered_->pts = av_rescale_q(filtered_->pts, base, lane.encBase);
+    encode(lane, filtered_.get());
+    av_frame_unref(filtered_.get());
+  }
+  if (err != AVERROR(EAGAIN) && err != AVERROR_EOF)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};
+}
+
+void Transcoder::encode(Lane& lane, AVFrame* frame) {
+  if (lane.amr) return encodeAmr(lane, frame);
+  if (frame && lane.video) {
+    frame->pict_type = AV_PICTURE_TYPE_NONE;  // the encoder chooses its own key frames
+    ++state_.frames;
+  }
+  int err = avcodec_send_frame(lane.enc.get(), frame);
+  if (err < 0 && err != AVERROR_EOF)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, avText(err))};
+  for (;;) {
+    Packet pkt = newPacket();
+    err = avcodec_receive_packet(lane.enc.get(), pkt.get());
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
+    if (err < 0)
+      throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, avText(err))};
+    if (lane.video) {
+      size_t size = 0;
+      if (const uint8_t* stats = av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &size);
+          stats && size >= 4)
+        state_.q = static_cast<double>(static_cast<int32_t>(AV_RL32(stats))) / FF_QP2LAMBDA;
+    }
+    write(lane, std::move(pkt));
+  }
+}
+
+// 8000 Hz mono 16-bit samples into AMR frames of 20 ms, one packet each.
+void Transcoder::encodeAmr(Lane& lane, const AVFrame* frame) {
+  QList<QByteArray> frames;
+  if (frame) {
+    frames = lane.amr->encode(QByteArray(reinterpret_cast<const char*>(frame->data[0]),
+                                         qsizetype(frame->nb_samples) * 2));
+  } else if (const QByteArray last = lane.amr->finish(); !last.isEmpty()) {
+    frames << last;
+  }
+  for (const QByteArray& bytes : frames) {
+    Packet pkt = newPacket();
+    if (av_new_packet(pkt.get(), int(bytes.size())) < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+    std::memcpy(pkt->data, bytes.constData(), size_t(bytes.size()));
+    pkt->pts = pkt->dts = lane.amrSamples;
+    pkt->duration = AmrEncoder::kFrameSamples;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    lane.amrSamples += AmrEncoder::kFrameSamples;
+    write(lane, std::move(pkt));
+  }
+}
+
+void Transcoder::write(Lane& lane, Packet pkt) {
+  if (pkt->pts != AV_NOPTS_VALUE) {
+    const double end = static_cast<double>(pkt->pts + std::max<int64_t>(pkt->duration, 0)) * av_q2d(lane.encBase);
+    state_.seconds = std::max(state_.seconds, end);
+  }
+  if (!headerWritten_) {
+    waiting_.emplace_back(&lane, std::move(pkt));
+    return;
+  }
+  mux(lane, pkt.get());
+}
+
+void Transcoder::mux(Lane& lane, AVPacket* pkt) {
+  pkt->stream_index = lane.out->index;
+  av_packet_rescale_ts(pkt, lane.encBase, lane.out->time_base);
+  const int err = av_interleaved_write_frame(out_, pkt);
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+}
+
+void Transcoder::startWriting() {
+  AVDictionary* opts = nullptr;
+  const int err = avformat_write_header(out_, &opts);
+  av_dict_free(&opts);
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot start %1: %2").arg(plan_.output, avText(err))};
+  headerWritten_ = true;
+  while (!waiting_.empty()) {
+    auto [lane, pkt] = std::move(waiting_.front());
+    waiting_.pop_front();
+    mux(*lane, pkt.get());
+  }
+}
+
+void Transcoder::finishOutput() {
+  int err = av_interleaved_write_frame(out_, nullptr);
+  if (err >= 0) err = av_write_trailer(out_);
+  if (err >= 0 && out_->pb->error < 0) err = out_->pb->error;
+  if (err >= 0) state_.sizeKB = static_cast<double>(std::max<int64_t>(avio_size(out_->pb), 0)) / 1024.0;
+  if (state_.seconds > 0) state_.kbps = state_.sizeKB * 8 * 1.024 / state_.seconds;
+  const int closed = avio_closep(&out_->pb);
+  if (err >= 0) err = closed;
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+}
+
+void Transcoder::report() {
+  if (sinceReport_.elapsed() < 100) return;
+  sinceReport_.restart();
+  const double elapsed = static_cast<double>(clock_.elapsed()) / 1000.0;
+  state_.sizeKB = static_cast<double>(avio_tell(out_->pb)) / 1024.0;
+  state_.fps = elapsed > 0 ? static_cast<double>(state_.frames) / elapsed : 0;
+  state_.kbps = state_.seconds > 0 ? state_.sizeKB * 8 * 1.024 / state_.seconds : 0;
+  if (!progress_(state_)) throw Stopped{};
+}
+
+}  // namespace
+
+TranscodeResult transcode(AVFormatContext* source, const Plan& plan, const QByteArray& url,
+                          const ProgressCallback& progress) {
+  Transcoder t(source, plan, progress);
+  return t.run(url);
+}
+
+}  // namespace toolkit

@@ -1,0 +1,42 @@
+#pragma once
+#include <QString>
+#include <functional>
+
+#include "common/console.h"
+#include "common/plan.h"
+
+struct AVFormatContext;
+
+// The conversion itself, in this process with FFmpeg's libraries: the source
+// streams the plan uses are decoded, filtered (frame rate, picture size and
+// pixel format; sample rate, format and channels) as the ffmpeg program would
+// with the options of ffmpegArgs(), encoded and muxed into `url`.
+namespace toolkit {
+
+struct ProgressState {
+  double seconds = 0;     // position reached in the output
+  qint64 frames = 0;
+  double fps = 0;
+  double q = 0;
+  double sizeKB = 0;
+  double kbps = 0;
+};
+
+struct TranscodeResult {
+  bool ok = false;
+  bool stopped = false;       // the progress callback asked to stop
+  Reason reason = Reason::EncodeFailed;
+  QString why;                // for a failure
+  bool decodeError = false;   // some of the source could not be decoded
+  ProgressState state;        // at the end
+};
+
+// Called after each packet written; returns false to stop.
+using ProgressCallback = std::function<bool(const ProgressState&)>;
+
+// Converts what `source` (opened and probed) holds per `plan` into `url`,
+// writing a new file there. Never throws.
+TranscodeResult transcode(AVFormatContext* source, const Plan& plan, const QByteArray& url,
+                          const ProgressCallback& progress);
+
+}  // namespace toolkit

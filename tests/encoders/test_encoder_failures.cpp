@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
@@ -235,6 +236,30 @@ class TestEncoderFailures : public QObject {
     const QStringList files = enc::folderEntries(out);
     QCOMPARE(files.size(), 1);
     QVERIFY(enc::probe(out + "/" + files[0]).ok);
+  }
+
+  // A phone stores portrait video on its side with a display matrix; the
+  // output holds the picture upright, as ffmpeg shows the source.
+  void sidewaysPhoneClip() {
+    const QString stored = path(QStringLiteral("stored.mp4")), sideways = path(QStringLiteral("sideways.mp4"));
+    QVERIFY(enc::makeClip(stored, {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=2", "-f", "lavfi",
+                                   "-i", "sine=duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"}));
+    QVERIFY(enc::makeClip(sideways, {"-i", stored, "-c", "copy", "-metadata:s:v:0", "rotate=270"}));
+    const QString out = path(QStringLiteral("side/out")), work = path(QStringLiteral("side/work"));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
+    const enc::Run run = enc::runTool(commandFor(QStringLiteral("conv"), sideways, out, work));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    const QString result = out + QLatin1Char('/') + enc::folderEntries(out).value(0);
+    QCOMPARE(enc::probe(result).size, QSize(180, 320));
+    QProcess compare;
+    compare.start(QStringLiteral("ffmpeg"), {"-nostdin", "-i", result, "-i", sideways, "-lavfi",
+                                              "[0:v]scale=180:320[a];[1:v]scale=180:320[b];[a][b]psnr", "-f", "null", "-"});
+    QVERIFY(compare.waitForFinished(60000));
+    const QByteArray log = compare.readAllStandardError();
+    const qsizetype at = log.indexOf("average:");
+    QVERIFY2(at >= 0, log.right(300).constData());
+    const double psnr = log.mid(at + 8, log.indexOf(' ', at + 8) - at - 8).toDouble();
+    QVERIFY2(psnr > 20, qPrintable(QStringLiteral("PSNR against ffmpeg's upright picture: %1 dB").arg(psnr)));
   }
 
   // Non-zero exit, one clear last line, no output left, the source untouched.

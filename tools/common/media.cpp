@@ -4,12 +4,14 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cmath>
 
 #include "common/console.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/display.h>
 #include <libavutil/log.h>
 }
 
@@ -57,6 +59,7 @@ MediaInfo describe(const AVFormatContext& f) {
       info.hasVideo = true;
       info.videoIndex = s.index;
       info.size = QSize(par.width, par.height);
+      if (displayRotation(s) % 180 == 90) info.size.transpose();
       info.frameRate = rate(s.avg_frame_rate);
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
       info.videoDuration = streamSeconds(s);
@@ -76,6 +79,15 @@ MediaInfo describe(const AVFormatContext& f) {
 }
 
 }  // namespace
+
+int displayRotation(const AVStream& s) {
+  const uint8_t* matrix = av_stream_get_side_data(&s, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (!matrix) return 0;
+  const double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(theta)) return 0;
+  const int turn = int(std::lround(theta / 90)) * 90;
+  return ((turn % 360) + 360) % 360;
+}
 
 QByteArray fileUrl(const QString& path) {
   // FFmpeg takes file names in UTF-8 on every system; "file:" and an absolute

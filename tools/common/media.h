@@ -5,6 +5,7 @@
 #include "common/values.h"
 
 struct AVFormatContext;
+struct AVStream;
 
 // What FFmpeg's libraries tell about a source, read in the tool itself.
 namespace toolkit {
@@ -14,7 +15,7 @@ struct MediaInfo {
   double kbps = 0;      // overall bitrate, 0 when unknown
   bool hasVideo = false;
   int videoIndex = -1;  // stream index in the file
-  QSize size;
+  QSize size;          // as shown: a picture stored on its side counts upright
   Rational frameRate;
   double videoDuration = 0;           // the stream's own length, 0 when unknown
   double declaredVideoDuration = 0;  // frame count of the header / frame rate
@@ -25,6 +26,11 @@ struct MediaInfo {
   double audioDuration = 0;
   bool otherStreams = false;  // subtitles, a second audio track, data, ...
 };
+
+// How far a stream's pictures are to be turned clockwise to be shown
+// upright (0, 90, 180 or 270), as its display matrix says; phones store
+// portrait video on its side with such a matrix.
+int displayRotation(const AVStream& stream);
 
 // How FFmpeg is handed a local path so that it can only be that file.
 QByteArray fileUrl(const QString& path);

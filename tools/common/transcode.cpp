@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "common/amr.h"
+#include "common/media.h"
 
 namespace toolkit {
 namespace {
@@ -320,9 +321,14 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
     }
     int num = 0, den = 0;
     av_reduce(&num, &den, rate.num, rate.den, 65535);
-    const QSize size = plan_.size.isValid() ? plan_.size : QSize(first.width, first.height);
-    chain = QStringLiteral("fps=%1/%2,scale=%3:%4,format=yuv420p")
-                .arg(num).arg(den).arg(size.width()).arg(size.height()).toUtf8();
+    // A picture stored on its side is turned upright, as ffmpeg does.
+    static const char* const turns[] = {"", "transpose=clock,", "hflip,vflip,", "transpose=cclock,"};
+    const int rotation = displayRotation(*lane.in);
+    QSize size = plan_.size;
+    if (!size.isValid()) size = rotation % 180 ? QSize(first.height, first.width) : QSize(first.width, first.height);
+    chain = QStringLiteral("fps=%1/%2,%3scale=%4:%5,format=yuv420p")
+                .arg(num).arg(den).arg(QLatin1String(turns[rotation / 90]))
+                .arg(size.width()).arg(size.height()).toUtf8();
   } else {
     srcArgs = QStringLiteral("time_base=%1/%2:sample_rate=%3:sample_fmt=%4:channel_layout=%5")
                   .arg(base.num).arg(base.den).arg(first.sample_rate)

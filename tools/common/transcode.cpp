@@ -90,6 +90,7 @@ struct Lane {
   AVStream* out = nullptr;
   bool ready = false;
   int64_t end = AV_NOPTS_VALUE;  // where the last frame decoded ends, in the stream's time base
+  int64_t next = 0;              // where the next filtered frame starts, in the encoder's time base
 };
 
 class Transcoder {
@@ -260,6 +261,7 @@ void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
 void Transcoder::filter(Lane& lane, AVFrame* frame) {
   frame->pts = frame->best_effort_timestamp;
   if (frame->pts != AV_NOPTS_VALUE) frame->pts -= lane.offset;
+  else frame->pts = lane.end;  // a frame without a time follows the one before
   if (!lane.video && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
     const int channels = frame->ch_layout.nb_channels;
     av_channel_layout_uninit(&frame->ch_layout);
@@ -452,6 +454,8 @@ void Transcoder::drain(Lane& lane) {
   const AVRational base = av_buffersink_get_time_base(lane.sink);
   while ((err = av_buffersink_get_frame(lane.sink, filtered_.get())) >= 0) {
     if (filtered_->pts != AV_NOPTS_VALUE) filtered_->pts = av_rescale_q(filtered_->pts, base, lane.encBase);
+    else filtered_->pts = lane.next;
+    lane.next = filtered_->pts + (lane.video ? 1 : filtered_->nb_samples);
     encode(lane, filtered_.get());
     av_frame_unref(filtered_.get());
   }

@@ -238,6 +238,40 @@ class TestEncoderFailures : public QObject {
     QVERIFY(enc::probe(out + "/" + files[0]).ok);
   }
 
+  // Two recordings joined end to end: the clock starts again and the sound
+  // goes from stereo at 44.1 kHz to mono at 22.05 kHz halfway. All of it
+  // converts, as ffmpeg converts it.
+  void joinedRecording_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("avi") << "conv";
+    QTest::newRow("mp3") << "coder";
+  }
+
+  void joinedRecording() {
+    QFETCH(QString, tool);
+    const QString joined = path(QStringLiteral("joined.ts"));
+    if (!QFileInfo::exists(joined)) {
+      QByteArray bytes;
+      for (const char* sound : {"sample_rate=44100", "sample_rate=22050"}) {
+        const QString part = path(QStringLiteral("part.ts"));
+        QVERIFY(enc::makeClip(part, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
+                                     "-i", QStringLiteral("sine=duration=2:") + sound, "-ac",
+                                     bytes.isEmpty() ? "2" : "1", "-c:v", "libx264", "-c:a", "aac", "-f", "mpegts"}));
+        QFile f(part);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        bytes += f.readAll();
+      }
+      QVERIFY(enc::writeFile(joined, bytes));
+    }
+    const QString out = path(QStringLiteral("joined%1/out").arg(++case_));
+    const QString work = path(QStringLiteral("joined%1/work").arg(case_));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
+    const enc::Run run = enc::runTool(commandFor(tool, joined, out, work));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    const enc::Probe got = enc::probe(out + QLatin1Char('/') + enc::folderEntries(out).value(0));
+    QVERIFY2(qAbs(got.duration - 4) < 0.3, qPrintable(QString::number(got.duration)));
+  }
+
   // A phone stores portrait video on its side with a display matrix; the
   // output holds the picture upright, as ffmpeg shows the source.
   void sidewaysPhoneClip() {

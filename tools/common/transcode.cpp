@@ -91,7 +91,14 @@ struct Lane {
   bool ready = false;
   int64_t end = AV_NOPTS_VALUE;  // where the last frame decoded ends, in the stream's time base
   int64_t next = 0;              // where the next filtered frame starts, in the encoder's time base
+  QByteArray takes;              // the sound the filters were set up for
+  int64_t lastDts = AV_NOPTS_VALUE, nextDts = AV_NOPTS_VALUE;  // read, in AV_TIME_BASE units
+  int64_t lastMuxDts = AV_NOPTS_VALUE;  // written, in the output stream's time base
 };
+
+// What the audio filters are set up for; a change in the stream (a broadcast
+// recording going from stereo to 5.1) needs new ones.
+QByteArray soundFormat(const AVFrame& f);
 
 class Transcoder {
  public:
@@ -103,11 +110,13 @@ class Transcoder {
  private:
   void openOutput(const QByteArray& url);
   void openLane(Lane& lane, int index, bool video);
+  void mend(Lane& lane, AVPacket* pkt);
   void decode(Lane& lane, const AVPacket* pkt);
   void filter(Lane& lane, AVFrame* frame);
   void setUp(Lane& lane, const AVFrame& first);
   void setUpFilters(Lane& lane, const AVFrame& first);
   void setUpEncoder(Lane& lane, const AVFrame& first);
+  void fitFrames(Lane& lane);
   void drain(Lane& lane);
   void encode(Lane& lane, AVFrame* frame);
   void encodeAmr(Lane& lane, const AVFrame* frame);
@@ -129,6 +138,7 @@ class Transcoder {
   QElapsedTimer clock_, sinceReport_;
   bool decodeError_ = false;
   qint64 decoded_ = 0, undecodable_ = 0;  // pieces of the source, as ffmpeg counts them
+  int64_t jump_ = 0;  // added to every time read, across the source's discontinuities (AV_TIME_BASE units)
 };
 
 Transcoder::~Transcoder() {
@@ -162,7 +172,10 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
         break;
       }
       for (Lane& lane : lanes_)
-        if (lane.in->index == pkt->stream_index) decode(lane, pkt.get());
+        if (lane.in->index == pkt->stream_index) {
+          mend(lane, pkt.get());
+          decode(lane, pkt.get());
+        }
       av_packet_unref(pkt.get());
       report();
     }
@@ -239,6 +252,32 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrEncoder>(plan_.audioKbps);
 }
 
+// Streams that may restart their clock (MPEG-TS: a recording across
+// programmes, files joined end to end) are made continuous, by ffmpeg's
+// rule: a jump of over 10 s, or back by over 0.1 s, shifts every later time.
+void Transcoder::mend(Lane& lane, AVPacket* pkt) {
+  const AVRational base = lane.in->time_base;
+  if (jump_) {
+    const int64_t shift = av_rescale_q(jump_, AV_TIME_BASE_Q, base);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
+  }
+  if (!(in_->iformat->flags & AVFMT_TS_DISCONT) || pkt->dts == AV_NOPTS_VALUE) return;
+  int64_t dts = av_rescale_q(pkt->dts, base, AV_TIME_BASE_Q);
+  if (lane.nextDts != AV_NOPTS_VALUE) {
+    const int64_t delta = dts - lane.nextDts;
+    if (delta < -10LL * AV_TIME_BASE || delta > 10LL * AV_TIME_BASE || dts + AV_TIME_BASE / 10 < lane.lastDts) {
+      jump_ -= delta;
+      const int64_t shift = av_rescale_q(-delta, AV_TIME_BASE_Q, base);
+      pkt->dts += shift;
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
+      dts -= delta;
+    }
+  }
+  lane.lastDts = dts;
+  lane.nextDts = dts + (pkt->duration > 0 ? av_rescale_q(pkt->duration, base, AV_TIME_BASE_Q) : 0);
+}
+
 void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   int err = avcodec_send_packet(lane.dec.get(), pkt);
   if (err < 0 && err != AVERROR_EOF) {
@@ -277,7 +316,14 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
       length = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, lane.in->time_base);
     lane.end = lane.end == AV_NOPTS_VALUE ? frame->pts + length : std::max(lane.end, frame->pts + length);
   }
-  if (!lane.ready) setUp(lane, *frame);
+  if (!lane.ready) {
+    setUp(lane, *frame);
+  } else if (!lane.video && soundFormat(*frame) != lane.takes) {
+    // As ffmpeg does: what the old filters have ready goes on, then new ones.
+    drain(lane);
+    setUpFilters(lane, *frame);
+    fitFrames(lane);
+  }
   const int err = av_buffersrc_add_frame_flags(lane.src, frame, 0);
   if (err < 0)
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};
@@ -287,6 +333,7 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
 void Transcoder::setUp(Lane& lane, const AVFrame& first) {
   setUpFilters(lane, first);
   setUpEncoder(lane, first);
+  fitFrames(lane);
   lane.ready = true;
   if (std::all_of(lanes_.begin(), lanes_.end(), [](const Lane& l) { return l.ready; })) startWriting();
 }
@@ -302,6 +349,11 @@ QByteArray layoutText(const AVChannelLayout& given, int channels) {
   av_channel_layout_describe(&layout, text, sizeof text);
   av_channel_layout_uninit(&layout);
   return QByteArray(text);
+}
+
+QByteArray soundFormat(const AVFrame& f) {
+  return QByteArray::number(f.sample_rate) + ' ' + QByteArray::number(f.format) + ' ' +
+         layoutText(f.ch_layout, f.ch_layout.nb_channels);
 }
 
 void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
@@ -332,6 +384,7 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
                 .arg(num).arg(den).arg(QLatin1String(turns[rotation / 90]))
                 .arg(size.width()).arg(size.height()).toUtf8();
   } else {
+    lane.takes = soundFormat(first);
     srcArgs = QStringLiteral("time_base=%1/%2:sample_rate=%3:sample_fmt=%4:channel_layout=%5")
                   .arg(base.num).arg(base.den).arg(first.sample_rate)
                   .arg(QString::fromUtf8(av_get_sample_fmt_name(AVSampleFormat(first.format))),
@@ -441,12 +494,17 @@ void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
   av_dict_free(&opts);
   if (err < 0)
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder %2 cannot start: %3").arg(lane.kind, name, avText(err))};
-  if (!lane.video && !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) && enc->frame_size > 0)
-    av_buffersink_set_frame_size(sink, unsigned(enc->frame_size));
   err = avcodec_parameters_from_context(lane.out->codecpar, enc);
   if (err < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
   lane.encBase = enc->time_base;
   lane.out->time_base = enc->time_base;
+}
+
+// An audio encoder that takes frames of one size gets them so from the filters.
+void Transcoder::fitFrames(Lane& lane) {
+  const AVCodecContext* enc = lane.enc.get();
+  if (!lane.video && enc && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) && enc->frame_size > 0)
+    av_buffersink_set_frame_size(lane.sink, unsigned(enc->frame_size));
 }
 
 void Transcoder::drain(Lane& lane) {
@@ -524,6 +582,17 @@ void Transcoder::write(Lane& lane, Packet pkt) {
 void Transcoder::mux(Lane& lane, AVPacket* pkt) {
   pkt->stream_index = lane.out->index;
   av_packet_rescale_ts(pkt, lane.encBase, lane.out->time_base);
+  // Times that do not increase would end the muxer; ffmpeg moves them on.
+  if (!(out_->oformat->flags & AVFMT_NOTIMESTAMPS) && pkt->dts != AV_NOPTS_VALUE) {
+    if (lane.lastMuxDts != AV_NOPTS_VALUE) {
+      const int64_t least = lane.lastMuxDts + ((out_->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+      if (pkt->dts < least) {
+        if (pkt->pts != AV_NOPTS_VALUE && pkt->pts >= pkt->dts) pkt->pts = std::max(pkt->pts, least);
+        pkt->dts = least;
+      }
+    }
+    lane.lastMuxDts = pkt->dts;
+  }
   const int err = av_interleaved_write_frame(out_, pkt);
   if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
 }

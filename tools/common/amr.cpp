@@ -3,6 +3,7 @@
 #include <opencore-amrnb/interf_enc.h>
 
 #include <cmath>
+#include <utility>
 
 namespace toolkit {
 namespace {
@@ -49,6 +50,58 @@ QByteArray AmrEncoder::finish() {
   const QByteArray out = frame(pending_.constData());
   pending_.clear();
   return out;
+}
+
+AmrThread::AmrThread(double kbps) : encoder_(kbps), thread_([this] { loop(); }) {}
+
+AmrThread::~AmrThread() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void AmrThread::put(QByteArray pcm) {
+  {
+    std::lock_guard lock(mutex_);
+    samples_.push_back(std::move(pcm));
+  }
+  wake_.notify_one();
+}
+
+QList<QByteArray> AmrThread::take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(frames_, {});
+}
+
+QList<QByteArray> AmrThread::finish() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+  QList<QByteArray> rest = std::exchange(frames_, {});
+  if (const QByteArray last = encoder_.finish(); !last.isEmpty()) rest << last;
+  return rest;
+}
+
+void AmrThread::loop() {
+  for (;;) {
+    QByteArray pcm;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return closing_ || !samples_.empty(); });
+      if (samples_.empty()) return;
+      pcm = std::move(samples_.front());
+      samples_.pop_front();
+    }
+    const QList<QByteArray> coded = encoder_.encode(pcm);
+    std::lock_guard lock(mutex_);
+    frames_ += coded;
+  }
 }
 
 }  // namespace toolkit

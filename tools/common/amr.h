@@ -1,6 +1,10 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 // AMR narrow-band encoding with the opencore library: one frame of the AMR
 // storage format (a header byte and the speech bits) per 20 ms, as FFmpeg's
@@ -28,6 +32,35 @@ class AmrEncoder {
   void* state_ = nullptr;
   int mode_ = 0;
   QByteArray pending_;
+};
+
+// An AmrEncoder on a thread of its own, so that the sound is coded while the
+// picture is.
+class AmrThread {
+ public:
+  explicit AmrThread(double kbps);
+  ~AmrThread();
+  AmrThread(const AmrThread&) = delete;
+  AmrThread& operator=(const AmrThread&) = delete;
+
+  // Hands on samples as AmrEncoder::encode takes them.
+  void put(QByteArray pcm);
+  // The frames coded so far, in order.
+  QList<QByteArray> take();
+  // Waits until every sample handed on is coded; the frames not yet taken,
+  // the last one padded.
+  QList<QByteArray> finish();
+
+ private:
+  void loop();
+
+  AmrEncoder encoder_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<QByteArray> samples_;
+  QList<QByteArray> frames_;
+  bool closing_ = false;
+  std::thread thread_;
 };
 
 }  // namespace toolkit

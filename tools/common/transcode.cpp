@@ -83,9 +83,8 @@ struct Lane {
   std::unique_ptr<AVFilterGraph, FreeGraph> graph;
   AVFilterContext* src = nullptr;
   AVFilterContext* sink = nullptr;
-  std::unique_ptr<AmrEncoder> amr;
+  std::unique_ptr<AmrThread> amr;
   int64_t amrSamples = 0;
-  QByteArray amrPending;
   AVRational encBase{1, 1};
   AVStream* out = nullptr;
   bool ready = false;
@@ -249,7 +248,7 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   if (err < 0)
     throw Failed{Reason::SourceDamaged,
                  QStringLiteral("the source's %1 could not be decoded: %2").arg(lane.kind, avText(err))};
-  if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrEncoder>(plan_.audioKbps);
+  if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrThread>(plan_.audioKbps);
 }
 
 // Streams that may restart their clock (MPEG-TS: a recording across
@@ -550,10 +549,10 @@ void Transcoder::encode(Lane& lane, AVFrame* frame) {
 void Transcoder::encodeAmr(Lane& lane, const AVFrame* frame) {
   QList<QByteArray> frames;
   if (frame) {
-    frames = lane.amr->encode(QByteArray(reinterpret_cast<const char*>(frame->data[0]),
-                                         qsizetype(frame->nb_samples) * 2));
-  } else if (const QByteArray last = lane.amr->finish(); !last.isEmpty()) {
-    frames << last;
+    lane.amr->put(QByteArray(reinterpret_cast<const char*>(frame->data[0]), qsizetype(frame->nb_samples) * 2));
+    frames = lane.amr->take();
+  } else {
+    frames = lane.amr->finish();
   }
   for (const QByteArray& bytes : frames) {
     Packet pkt = newPacket();

@@ -285,6 +285,11 @@ class TestEncoderFailures : public QObject {
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     const QString result = out + QLatin1Char('/') + enc::folderEntries(out).value(0);
     QCOMPARE(enc::probe(result).size, QSize(180, 320));
+    // Picture first, though the sound decodes first.
+    QProcess order;
+    order.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0", result});
+    QVERIFY(order.waitForFinished(30000));
+    QCOMPARE(order.readAllStandardOutput().replace(",", "").simplified(), QByteArray("video audio"));
     QProcess compare;
     compare.start(QStringLiteral("ffmpeg"), {"-nostdin", "-i", result, "-i", sideways, "-lavfi",
                                               "[0:v]scale=180:320[a];[1:v]scale=180:320[b];[a][b]psnr", "-f", "null", "-"});

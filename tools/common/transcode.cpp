@@ -248,6 +248,12 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   if (err < 0)
     throw Failed{Reason::SourceDamaged,
                  QStringLiteral("the source's %1 could not be decoded: %2").arg(lane.kind, avText(err))};
+  // The output's streams in the plan's order, picture first, whichever
+  // decodes first.
+  lane.out = avformat_new_stream(out_, nullptr);
+  if (!lane.out) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0))
+    av_dict_set(&lane.out->metadata, "language", lang->value, 0);
   if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrThread>(plan_.audioKbps);
 }
 
@@ -432,10 +438,6 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
 }
 
 void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
-  lane.out = avformat_new_stream(out_, nullptr);
-  if (!lane.out) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
-  if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0))
-    av_dict_set(&lane.out->metadata, "language", lang->value, 0);
   if (lane.amr) {
     AVCodecParameters* par = lane.out->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;

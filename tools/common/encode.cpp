@@ -69,6 +69,7 @@ class Encoder {
   std::unique_ptr<platform::PartialFile> partial_;
   ProgressState state_;
   QElapsedTimer clock_, sinceLine_;
+  bool shown_ = false;  // a progress line was printed
 };
 
 int Encoder::run(const Source& source) {
@@ -92,10 +93,11 @@ int Encoder::run(const Source& source) {
   return checkAndCommit(result);
 }
 
-// A line every half second; false when the tool is to stop.
+// A line at once, then every half second; false when the tool is to stop.
 bool Encoder::progress(const ProgressState& s) {
   if (platform::stopRequested()) return false;
-  if (sinceLine_.elapsed() < 450) return true;
+  if (shown_ && sinceLine_.elapsed() < 450) return true;
+  shown_ = true;
   sinceLine_.restart();
   state_ = s;
   QString line;

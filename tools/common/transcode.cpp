@@ -135,6 +135,7 @@ class Transcoder {
   Frame frame_ = newFrame(), filtered_ = newFrame();
   ProgressState state_;
   QElapsedTimer clock_, sinceReport_;
+  bool reported_ = false;
   bool decodeError_ = false;
   qint64 decoded_ = 0, undecodable_ = 0;  // pieces of the source, as ffmpeg counts them
   int64_t jump_ = 0;  // added to every time read, across the source's discontinuities (AV_TIME_BASE units)
@@ -623,7 +624,8 @@ void Transcoder::finishOutput() {
 }
 
 void Transcoder::report() {
-  if (sinceReport_.elapsed() < 100) return;
+  if (reported_ && sinceReport_.elapsed() < 100) return;
+  reported_ = true;
   sinceReport_.restart();
   const double elapsed = static_cast<double>(clock_.elapsed()) / 1000.0;
   state_.sizeKB = static_cast<double>(avio_tell(out_->pb)) / 1024.0;

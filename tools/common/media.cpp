@@ -1,8 +1,6 @@
 #include "common/media.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 

@@ -15,8 +15,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/intreadwrite.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include "common/amr.h"

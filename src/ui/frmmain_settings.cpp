@@ -13,8 +13,8 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/settingsfiles.h"
-#include "settings/widgets/frmoptions.h"
-#include "settings/widgets/pixellayout.h"
+#include "ui/frmoptions.h"
+#include "ui/pixellayout.h"
 #include "ui/combo.h"
 #include "ui/frmmain.h"
 

@@ -10,8 +10,8 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include "settings/widgets/frmoptions.h"
-#include "settings/widgets/pixellayout.h"
+#include "ui/frmoptions.h"
+#include "ui/pixellayout.h"
 #include "settings_support.h"
 #include "ui/frmsuggest.h"
 

@@ -18,7 +18,7 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
 #include "settings/core/singlecopy.h"
-#include "settings/widgets/frmoptions.h"
+#include "ui/frmoptions.h"
 #include "settings_support.h"
 #include "ui/combo.h"
 

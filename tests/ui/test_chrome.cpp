@@ -14,7 +14,7 @@
 #include "chrome_support.h"
 #include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
-#include "settings/widgets/frmoptions.h"
+#include "ui/frmoptions.h"
 #include "ui/formhelpers.h"
 #include "ui/frmmain.h"
 #include "ui/frmsuggest.h"

@@ -125,7 +125,7 @@ void frmMain::Form_Unload() {
   settings_->unloading = true;
   // Leaving during a batch: the running tool and its children end and the
   // file it was writing goes, without the batch-end actions.
-  if (driver.isRunning()) driver.abort();
+  if (driver_->isRunning()) driver_->abort();
   const QString work = AppDirs::workFolder();
   for (const char* name : {"tmpfile.wav", "tmpfile1.mp3", "tmp.mp4"})
     removeWithRetries(JoinPath(work, QString::fromLatin1(name)));

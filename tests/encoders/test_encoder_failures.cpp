@@ -228,7 +228,7 @@ class TestEncoderFailures : public QObject {
     const BuildContext ctx = enc::buildContext(work);
     const QString ext = CommandLines::outputExtension(position);
     const QString target = CommandLines::outputFileName(out, src, QTime::currentTime(), ext);
-    const bool twoStage = Formats::isTwoStage(position);
+    const bool twoStage = Formats::format(position)->stageCount == 2;
     const enc::Run one = enc::runTool(CommandLines::stageOne(panel(position), src, twoStage ? QString() : target, ctx));
     QVERIFY2(one.exitCode == 0, qPrintable(one.output));
     if (twoStage) {
@@ -446,7 +446,7 @@ class TestEncoderFailures : public QObject {
     }
     const enc::Run run = enc::runTool(cmd);
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
-    const bool stageOneParser = CommandLines::stageOneTool(position) == QLatin1String("conv") && !secondStage;
+    const bool stageOneParser = QByteArray(Formats::format(position)->stages[0].tool) == "conv" && !secondStage;
     Progress::State state;
     QList<Progress::View> views;
     for (const QString& chunk : run.chunks) {

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -79,7 +81,17 @@ MediaInfo describe(const AVFormatContext& f) {
   return info;
 }
 
+// FFmpeg tells that a picture is over max_pixels only in its log; the
+// library's messages are otherwise dropped (they would end up among the
+// tool's lines).
+std::atomic<bool> overLimit{false};
+void quietLog(void*, int, const char* fmt, va_list) {
+  if (fmt && std::strstr(fmt, "max pixel count")) overLimit = true;
+}
+
 }  // namespace
+
+bool pictureRefused() { return overLimit; }
 
 // What a source may open besides itself: nothing, except the segments of a
 // playlist, media files in the playlist's own folder tree.
@@ -174,8 +186,8 @@ Source::Source(const QString& path) {
     throw ToolError(QStringLiteral("the source is not a file: %1").arg(path), Reason::SourceMissing);
   if (fi.size() == 0) throw ToolError(QStringLiteral("the source is empty: %1").arg(path), Reason::NotMedia);
 
-  // The library's own messages would end up among the tool's lines.
   av_log_set_level(AV_LOG_QUIET);
+  av_log_set_callback(quietLog);
   const QByteArray url = fileUrl(path);
   if (readsOtherFiles(probedFormat(url)))
     throw ToolError(QStringLiteral("the source is a list of other files, which are not read: %1").arg(path),
@@ -198,8 +210,11 @@ Source::Source(const QString& path) {
     for (AVDictionary*& d : perStream) av_dict_set_int(&d, "max_pixels", kMaxPicturePixels, 0);
     err = avformat_find_stream_info(f, perStream.data());
     for (AVDictionary*& d : perStream) av_dict_free(&d);
-    if (err < 0) avformat_close_input(&f);
+    if (err < 0 || pictureRefused()) avformat_close_input(&f);
   }
+  if (pictureRefused())
+    throw ToolError(QStringLiteral("the source's picture is larger than %1x%1").arg(kMaxPictureSide),
+                    Reason::PictureTooLarge);
   if (!guard_->refused.isEmpty()) {
     avformat_close_input(&f);
     throw ToolError(QStringLiteral("the source asks to read another file, which is refused: %1").arg(guard_->refused),

@@ -38,6 +38,8 @@ int displayRotation(const AVStream& stream);
 constexpr int kMaxPictureSide = 8192;
 constexpr qint64 kMaxPicturePixels = qint64(kMaxPictureSide) * kMaxPictureSide;
 bool pictureFits(const QSize& size);
+// Whether a decoder of this process refused a picture over kMaxPicturePixels.
+bool pictureRefused();
 
 // Whether a source of this name may be a playlist, which alone may open
 // other files: media in its own folder tree.

@@ -286,8 +286,15 @@ void Transcoder::mend(Lane& lane, AVPacket* pkt) {
   lane.nextDts = dts + (pkt->duration > 0 ? av_rescale_q(pkt->duration, base, AV_TIME_BASE_Q) : 0);
 }
 
+// A stream whose pictures grow past the limit midway ends the conversion.
+void refuseHugePicture(int err) {
+  if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF && pictureRefused())
+    throw Failed{Reason::PictureTooLarge, QStringLiteral("the source's picture grows larger than %1x%1").arg(kMaxPictureSide)};
+}
+
 void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   int err = avcodec_send_packet(lane.dec.get(), pkt);
+  refuseHugePicture(err);
   if (err < 0 && err != AVERROR_EOF) {
     // As ffmpeg does: a packet that cannot be decoded is skipped.
     decodeError_ = true;
@@ -299,6 +306,7 @@ void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
     filter(lane, frame_.get());
     av_frame_unref(frame_.get());
   }
+  refuseHugePicture(err);
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
     decodeError_ = true;
     ++undecodable_;

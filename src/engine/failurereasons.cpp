@@ -23,6 +23,8 @@ QString text(const QString& code) {
       {"encode-failed", "编码失败"},
       {"usage", "编码程序的参数有误"},
       {"stopped", "已停止"},
+      {"opens-other-file", "源文件要求读取其他文件，已拒绝"},
+      {"picture-too-large", "画面尺寸过大，无法转换"},
       {"crashed", "编码程序异常结束"},
       {"start-failed", "无法启动编码程序"},
   };

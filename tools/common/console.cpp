@@ -26,6 +26,8 @@ QString reasonCode(Reason reason) {
     case Reason::EncodeFailed: return QStringLiteral("encode-failed");
     case Reason::Usage: return QStringLiteral("usage");
     case Reason::Stopped: return QStringLiteral("stopped");
+    case Reason::OpensOtherFile: return QStringLiteral("opens-other-file");
+    case Reason::PictureTooLarge: return QStringLiteral("picture-too-large");
   }
   return QStringLiteral("encode-failed");
 }

@@ -25,6 +25,8 @@ enum class Reason {
   EncodeFailed,
   Usage,
   Stopped,
+  OpensOtherFile,   // the source asked to open a file beside itself
+  PictureTooLarge,  // beyond what is decoded or encoded here
 };
 // The stable lower-case code: "source-missing", "disk-full", ...
 QString reasonCode(Reason reason);

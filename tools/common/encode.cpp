@@ -12,6 +12,7 @@
 
 #include "common/console.h"
 #include "common/platform.h"
+#include "common/sandbox.h"
 #include "common/verify.h"
 
 namespace toolkit {
@@ -84,6 +85,9 @@ int Encoder::run(const Source& source) {
                                            [this](const ProgressState& s) { return progress(s); });
   state_ = result.state;
   if (result.stopped || platform::stopRequested()) return stop();
+  // A playlist segment refused while it was read leaves a hole.
+  if (const QString refused = source.refusedOpen(); !refused.isEmpty())
+    return fail(Reason::OpensOtherFile, QStringLiteral("the source asks to read another file, which is refused: %1").arg(refused));
   if (!result.ok) return fail(result.reason, result.why);
   const double expected = plan_.expectedDuration;
   if (expected > 0 && state_.seconds + std::max(0.5, 0.05 * expected) < expected)
@@ -204,13 +208,24 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
   try {
     const Request request = parse(app.arguments().mid(1));
     checkOutput(request);
+    // Before the source is read at all: from here on a demuxer or decoder
+    // that a crafted file takes over reaches nothing beyond the source and
+    // the output's folder. No thread runs yet; every later one inherits it.
+    const QFileInfo from(request.source);
+    const QString loose = sandbox::confine({from.canonicalFilePath(), isPlaylistName(from.fileName()) ? from.canonicalPath() : QString(),
+                                            QFileInfo(request.output).absolutePath()});
     const Source opened(request.source);
     MediaInfo source = opened.info();
     const Plan plan = resolve(request, source);
+    if (plan.video && !pictureFits(plan.size))
+      throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
+                          .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),
+                      Reason::PictureTooLarge);
     // The length of what is written: a late subtitle or a longer track that
     // is not written would hold the progress back.
     if (plan.expectedDuration > 0) source.duration = plan.expectedDuration;
     if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
+    if (!loose.isEmpty()) printLine(tool + QStringLiteral(": ") + loose);
     for (const QString& note : plan.notes) printLine(tool + QStringLiteral(": ") + note);
     if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
       const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;

@@ -131,6 +131,9 @@ class Transcoder {
   std::deque<Lane> lanes_;
   bool headerWritten_ = false;
   std::deque<std::pair<Lane*, Packet>> waiting_;  // until every stream is set up
+  int64_t waitingBytes_ = 0;
+  static constexpr int64_t kWaitingBytes = 50 * 1000 * 1000;
+  static constexpr size_t kWaitingPackets = 128, kMostWaiting = 1 << 17;
   Frame frame_ = newFrame(), filtered_ = newFrame();
   ProgressState state_;
   QElapsedTimer clock_, sinceReport_;
@@ -243,6 +246,7 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   if (video) lane.dec->framerate = av_guess_frame_rate(in_, lane.in, nullptr);
   AVDictionary* opts = nullptr;
   av_dict_set(&opts, "threads", "auto", 0);
+  av_dict_set_int(&opts, "max_pixels", kMaxPicturePixels, 0);  // a stream that grows midway
   const int err = avcodec_open2(lane.dec.get(), codec, &opts);
   av_dict_free(&opts);
   if (err < 0)
@@ -283,8 +287,15 @@ void Transcoder::mend(Lane& lane, AVPacket* pkt) {
   lane.nextDts = dts + (pkt->duration > 0 ? av_rescale_q(pkt->duration, base, AV_TIME_BASE_Q) : 0);
 }
 
+// A stream whose pictures grow past the limit midway ends the conversion.
+void refuseHugePicture(int err) {
+  if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF && pictureRefused())
+    throw Failed{Reason::PictureTooLarge, QStringLiteral("the source's picture grows larger than %1x%1").arg(kMaxPictureSide)};
+}
+
 void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   int err = avcodec_send_packet(lane.dec.get(), pkt);
+  refuseHugePicture(err);
   if (err < 0 && err != AVERROR_EOF) {
     // As ffmpeg does: a packet that cannot be decoded is skipped.
     decodeError_ = true;
@@ -296,6 +307,7 @@ void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
     filter(lane, frame_.get());
     av_frame_unref(frame_.get());
   }
+  refuseHugePicture(err);
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
     decodeError_ = true;
     ++undecodable_;
@@ -575,6 +587,17 @@ void Transcoder::write(Lane& lane, Packet pkt) {
     state_.seconds = std::max(state_.seconds, end);
   }
   if (!headerWritten_) {
+    // As ffmpeg: past 50 MB only 128 packets wait, and never without end.
+    waitingBytes_ += pkt->size;
+    if ((waitingBytes_ > kWaitingBytes && waiting_.size() >= kWaitingPackets) || waiting_.size() >= kMostWaiting) {
+      const auto late = std::find_if(lanes_.begin(), lanes_.end(), [](const Lane& l) { return !l.ready; });
+      throw Failed{Reason::SourceDamaged,
+                   QStringLiteral("the source's %1 does not start: %2 packets (%3 MB) of the %4 wait for it")
+                       .arg(late != lanes_.end() ? late->kind : QStringLiteral("stream"))
+                       .arg(waiting_.size())
+                       .arg(static_cast<double>(waitingBytes_) / 1e6, 0, 'f', 1)
+                       .arg(lane.kind)};
+    }
     waiting_.emplace_back(&lane, std::move(pkt));
     return;
   }

@@ -15,6 +15,7 @@ PACKAGES=(
   parallel
   gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
   mkvtoolnix x264 lame flac sox
+  debootstrap
 )
 
 SUDO=""

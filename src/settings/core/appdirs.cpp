@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-#include "filelist/pathhelpers.h"
+#include "paths/joinpath.h"
 
 namespace AppDirs {
 namespace {

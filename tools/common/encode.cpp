@@ -89,11 +89,21 @@ int Encoder::run(const Source& source) {
   if (const QString refused = source.refusedOpen(); !refused.isEmpty())
     return fail(Reason::OpensOtherFile, QStringLiteral("the source asks to read another file, which is refused: %1").arg(refused));
   if (!result.ok) return fail(result.reason, result.why);
-  const double expected = plan_.expectedDuration;
-  if (expected > 0 && state_.seconds + std::max(0.5, 0.05 * expected) < expected)
-    return fail(Reason::SourceIncomplete,
-                QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
-                    .arg(state_.seconds, 0, 'f', 2).arg(expected, 0, 'f', 2));
+  // Hours the source's clock leapt over hold nothing to wait for.
+  if (result.gapClosed > 0) {
+    for (double* length : {&plan_.expectedDuration, &plan_.videoDuration, &plan_.audioDuration, &plan_.sourceDuration})
+      if (*length > 0) *length = std::max(*length - result.gapClosed, 0.0);
+    printLine(tool_ + QStringLiteral(": note: the source's clock leaps %1 s ahead over nothing: the leap is closed")
+                          .arg(result.gapClosed, 0, 'f', 0));
+  }
+  // What was written, and what of the source could be read at all (the
+  // picture of a sound taken alone is read too).
+  for (const auto& [reached, expected] : {std::pair{state_.seconds, plan_.expectedDuration},
+                                          std::pair{result.sourceRead, plan_.sourceDuration}})
+    if (expected > 0 && reached + std::max(0.5, 0.05 * expected) < expected)
+      return fail(Reason::SourceIncomplete,
+                  QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
+                      .arg(reached, 0, 'f', 2).arg(expected, 0, 'f', 2));
   return checkAndCommit(result);
 }
 
@@ -130,7 +140,8 @@ int Encoder::checkAndCommit(const TranscodeResult& result) {
                                          .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
   try {
     const OutputStreams got = readOutput(partial_->readPath());
-    if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError))
+    if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError,
+                                                 StreamsRead{result.videoRead, result.audioRead}))
       return fail(shortfall->reason, shortfall->why);
   } catch (const ToolError& e) {
     return fail(e.reason(), e.message());

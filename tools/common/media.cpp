@@ -41,6 +41,18 @@ double streamSeconds(const AVStream& s) {
   return okH && okM && okS && t > 0 ? t : 0;
 }
 
+// A container whose frame count is not the count of frames it plays.
+bool editedLength(const AVFormatContext& f) {
+  return f.iformat && QByteArray(f.iformat->name).split(',').contains("mov");
+}
+
+// Of several streams of a kind, the one a player plays: the one marked
+// default, else the first.
+bool betterPick(const AVStream& s, int current, const AVFormatContext& f) {
+  if (current < 0) return true;
+  return (s.disposition & AV_DISPOSITION_DEFAULT) && !(f.streams[current]->disposition & AV_DISPOSITION_DEFAULT);
+}
+
 Rational rate(AVRational r) { return r.num > 0 && r.den > 0 ? Rational{r.num, r.den} : Rational{}; }
 
 QString avError(int code) {
@@ -49,17 +61,27 @@ QString avError(int code) {
   return QString::fromUtf8(text);
 }
 
-// What the container and the first video and audio streams tell. A cover
-// picture is not video.
+// What the container and the video and audio streams a player would play
+// tell. A cover picture is not video.
 MediaInfo describe(const AVFormatContext& f) {
   MediaInfo info;
   info.duration = seconds(f.duration, AV_TIME_BASE_Q);
   info.kbps = f.bit_rate > 0 ? static_cast<double>(f.bit_rate) / 1000.0 : 0.0;
+  info.steadyClock = !(f.iformat && (f.iformat->flags & AVFMT_TS_DISCONT));
+  int video = -1, audio = -1;
+  for (unsigned i = 0; i < f.nb_streams; ++i) {
+    const AVStream& s = *f.streams[i];
+    const AVMediaType type = s.codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO && !(s.disposition & AV_DISPOSITION_ATTACHED_PIC) && betterPick(s, video, f))
+      video = int(i);
+    else if (type == AVMEDIA_TYPE_AUDIO && betterPick(s, audio, f))
+      audio = int(i);
+  }
   for (unsigned i = 0; i < f.nb_streams; ++i) {
     const AVStream& s = *f.streams[i];
     const AVCodecParameters& par = *s.codecpar;
     const bool coverArt = s.disposition & AV_DISPOSITION_ATTACHED_PIC;
-    if (par.codec_type == AVMEDIA_TYPE_VIDEO && !coverArt && !info.hasVideo) {
+    if (int(i) == video) {
       info.hasVideo = true;
       info.videoIndex = s.index;
       info.size = QSize(par.width, par.height);
@@ -67,9 +89,11 @@ MediaInfo describe(const AVFormatContext& f) {
       info.frameRate = rate(s.avg_frame_rate);
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
       info.videoDuration = streamSeconds(s);
-      if (s.nb_frames > 0 && info.frameRate.value() > 0)
+      // An MP4/MOV counts every sample it stores, also those its edit list
+      // leaves out (a clip trimmed on a phone): only its edited length counts.
+      if (s.nb_frames > 0 && info.frameRate.value() > 0 && !editedLength(f))
         info.declaredVideoDuration = static_cast<double>(s.nb_frames) / info.frameRate.value();
-    } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.hasAudio) {
+    } else if (int(i) == audio) {
       info.hasAudio = true;
       info.audioIndex = s.index;
       info.sampleRate = par.sample_rate;

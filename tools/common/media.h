@@ -26,6 +26,7 @@ struct MediaInfo {
   int channels = 0;
   double audioDuration = 0;
   bool otherStreams = false;  // subtitles, a second audio track, data, ...
+  bool steadyClock = true;    // its times run on (not an MPEG-TS that may restart its clock)
 };
 
 // How far a stream's pictures are to be turned clockwise to be shown

@@ -23,7 +23,6 @@ struct Setting {
 
 struct Request {
   QString source, output;
-  bool replace = true;                 // an existing output may be replaced
   QString askedFormat;                 // format the options name (-f, -of, format=), if any
   QString askedText;                   // those options as written, for the note
   bool noVideo = false;                // -vn
@@ -40,7 +39,6 @@ struct Request {
 
 struct Plan {
   QString source, output;
-  bool replace = true;                 // an existing output may be replaced
   int videoIndex = -1, audioIndex = -1;  // source streams
   Container container = Container::MP4;
   QString muxer;

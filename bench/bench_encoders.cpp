@@ -201,11 +201,11 @@ void benchLong(const QTemporaryDir& dir, const QString& clip, const QProcessEnvi
               median(probes));
   std::printf("%-26s %9s %9s %7s   %9s %9s %7s\n", "tool / format", "tool s", "ffmpeg s", "ratio", "tool cpu",
               "ffmpeg cpu", "ratio");
-  const bool anyTwoStage = std::any_of(positions.begin(), positions.end(), Formats::isTwoStage);
+  const bool anyTwoStage = std::any_of(positions.begin(), positions.end(), [](int p) { return Formats::format(p)->stageCount == 2; });
   bool ok = false;
   for (const Case& c : cases) {
     // The work file is stage one of every two-stage position.
-    const bool workFile = Formats::isTwoStage(c.position) && !c.second;
+    const bool workFile = Formats::format(c.position)->stageCount == 2 && !c.second;
     if (workFile ? !anyTwoStage : !positions.contains(c.position)) continue;
     const PanelValues v = panelFor(c.position, c.size);
     const QString out = dir.filePath(QStringLiteral("out"));
@@ -265,7 +265,7 @@ int benchChecks(const QTemporaryDir& dir, const QString& appFolder, const QProce
     QDir(out).removeRecursively();
     QDir().mkpath(out);
     const QString target = CommandLines::outputFileName(out, clip, QTime(1, 2, 3), CommandLines::outputExtension(c.position));
-    const bool second = Formats::isTwoStage(c.position);
+    const bool second = Formats::format(c.position)->stageCount == 2;
     if (second && !QFileInfo::exists(ctx.workFile)) {
       const ToolCommand one = CommandLines::stageOne(v, clip, {}, ctx);
       runTimed(one.program, one.args, &ok);
@@ -360,7 +360,7 @@ ShortResult benchShortPosition(int position, const QStringList& clips, const QSt
                                const QProcessEnvironment& traced, int rounds) {
   ShortResult r;
   const PanelValues v = panelFor(position);
-  const bool two = Formats::isTwoStage(position);
+  const bool two = Formats::format(position)->stageCount == 2;
   const QString ext = CommandLines::outputExtension(position);
   const QString toolFolder = QStringLiteral(VANTREL_DATA_DIR);
   const auto workFile = [](const QString& folder, int index) {
@@ -475,7 +475,7 @@ int benchShort(const QTemporaryDir& dir, const QProcessEnvironment& traced, cons
     const double ratio = f > 0 ? t / f : 0.0;
     worst = std::max(worst, ratio);
     std::printf("%-10s %9.3f %9.3f %7.3f", name, t, f, ratio);
-    if (Formats::isTwoStage(position))
+    if (Formats::format(position)->stageCount == 2)
       std::printf("   %9.3f/%-9.3f   %9.3f/%-9.3f", median(r.tool[0]), median(r.ffmpeg[0]), median(r.tool[1]),
                   median(r.ffmpeg[1]));
     std::printf("\n");

@@ -146,7 +146,7 @@ WindowRun scanInWindow(const QString& root) {
   frmMain window(frmMain::Services{&dialogs, &shell});
   window.show();
   PaintCounter counter;
-  window.LV->viewport()->installEventFilter(&counter);
+  window.findChild<QTreeView*>("LV")->viewport()->installEventFilter(&counter);
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
 
   // A timer that fires every 2 ms: the longest gap between two of its ticks
@@ -184,7 +184,7 @@ WindowRun scanInWindow(const QString& root) {
   ticker.stop();
   run.paints = counter.paints - paintsBefore;
   run.rows = window.lstFile.count();
-  window.LV->viewport()->removeEventFilter(&counter);
+  window.findChild<QTreeView*>("LV")->viewport()->removeEventFilter(&counter);
   return run;
 }
 

@@ -13,6 +13,7 @@ PACKAGES=(
   dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file
   clang libclang-rt-dev
   parallel
+  debootstrap
 )
 
 SUDO=""

@@ -22,7 +22,7 @@ void writeTo(FILE* stream, const QString& text) {
 }  // namespace
 
 CliFront::CliFront(const CliRequest& request, QObject* parent)
-    : QObject(parent), request_(request), folder_(request.outputFolder), driver_(*this, *this) {
+    : QObject(parent), request_(request), folder_(request.outputFolder), driver_(*this) {
   files_.appendFiles(request_.sources);
   fileCount_ = files_.count();
   terminal_ = !request_.quiet && Console::stderrIsTerminal();
@@ -41,6 +41,7 @@ int CliFront::run() {
   }
   driver_.setWorkFolder(work.path());
   driver_.setJobs(request_.jobs);
+  driver_.setStartDelay(0);  // no window to show first
 
   Console::catchInterrupts();
   int stoppedBy = 0;

@@ -12,7 +12,7 @@
 // vantrel-cli's side of the batch: the request's files and values, progress on
 // the terminal, a line or a JSON object per finished file, and the answers the
 // window would ask its user for. No folder is opened and no sound played.
-class CliFront : public QObject, public BatchHost, public Shell, public Prompter {
+class CliFront : public QObject, public BatchHost, public Prompter {
   Q_OBJECT
  public:
   explicit CliFront(const CliRequest& request, QObject* parent = nullptr);
@@ -26,17 +26,10 @@ class CliFront : public QObject, public BatchHost, public Shell, public Prompter
   PanelValues panelValues() const override { return request_.panel; }
   QString outputFolderText() const override { return folder_; }
   void setOutputFolderText(const QString& text) override { folder_ = text; }
-  void setBatchLock(bool) override {}
-  void showProgress(int, const QString&) override {}
   void batchProgress(const BatchProgress& progress) override;
   void fileFinished(const FileResult& result) override;
   void warnEmptyList() override;
-  bool confirmStop() override { return false; }
   void batchFinished(const BatchSummary& summary) override;
-
-  // Shell
-  void openFolder(const QString&) override {}
-  void playSound(const QString&, std::function<void()> done) override { done(); }
 
   // Prompter: the runner's messages go to standard error.
   void critical(const QString& text) override;

@@ -69,7 +69,12 @@ void removeWritten(const ToolProtocol::Written& w) {
 }  // namespace
 
 BatchDriver::BatchDriver(BatchHost& host, Shell& shell, QObject* parent)
-    : QObject(parent), host_(host), shell_(shell) {
+    : BatchDriver(host, parent) {
+  shell_ = &shell;
+}
+
+BatchDriver::BatchDriver(BatchHost& host, QObject* parent)
+    : QObject(parent), host_(host), shell_(nullptr) {
   timer_.setSingleShot(true);
   timer_.setInterval(100);
   connect(&timer_, &QTimer::timeout, this, &BatchDriver::begin);
@@ -372,9 +377,9 @@ void BatchDriver::endBatch() {
   if (state_ != State::Running) return;
   state_ = State::Ending;
   // The folder is worth opening only when something new is in it.
-  if (converted_ > 0) shell_.openFolder(host_.outputFolderText());
-  if (options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
-    shell_.playSound(JoinPath(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
+  if (shell_ && converted_ > 0) shell_->openFolder(host_.outputFolderText());
+  if (shell_ && options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
+    shell_->playSound(JoinPath(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
                      [this] { finishEnd(); });
   } else {
     finishEnd();

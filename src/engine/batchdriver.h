@@ -22,6 +22,8 @@ class BatchDriver : public QObject {
   Q_OBJECT
  public:
   BatchDriver(BatchHost& host, Shell& shell, QObject* parent = nullptr);
+  // Without desktop actions: the batch end opens no folder and plays no sound.
+  explicit BatchDriver(BatchHost& host, QObject* parent = nullptr);
   ~BatchDriver() override;
 
   // What the start button asks: an empty list is warned about; while a batch
@@ -36,6 +38,10 @@ class BatchDriver : public QObject {
   // children are ended and their partial outputs removed. No batch-end actions.
   void abort();
 
+  // How long after the start request the first file starts: 100 ms for the
+  // window, whose request comes from a click; 0 for a front end that has
+  // nothing to show first.
+  void setStartDelay(int ms) { timer_.setInterval(qMax(0, ms)); }
   // Files converted at once (at least 1); used from the next batch on.
   void setJobs(int jobs);
   int jobs() const { return jobs_; }
@@ -75,8 +81,8 @@ class BatchDriver : public QObject {
   QString outputFolder();
 
   BatchHost& host_;
-  Shell& shell_;
-  QTimer timer_;  // the deferred start, 100 ms, single shot
+  Shell* shell_;  // null: no desktop actions
+  QTimer timer_;  // the deferred start, single shot
   std::vector<std::unique_ptr<Lane>> lanes_;
   QList<Lane*> inFlight_;  // lanes with a file, in queue order
   QSet<QString> reserved_;  // final output names of files in flight

@@ -18,7 +18,9 @@ struct BatchSummary {
 
 // What the batch driver asks of its front end. The main window implements it
 // with its widgets and message boxes; the command-line program and the tests
-// with plain values and answers of their own.
+// with plain values and answers of their own. What only a window has (locked
+// controls, a progress bar, a question to its user) does nothing unless the
+// front end has it.
 class BatchHost {
  public:
   virtual ~BatchHost() = default;
@@ -28,9 +30,9 @@ class BatchHost {
   virtual void setOutputFolderText(const QString& text) = 0;
   // Disables (true) or enables the tool bar, the format and parameter boxes
   // and the feedback link.
-  virtual void setBatchLock(bool locked) = 0;
+  virtual void setBatchLock(bool) {}
   // The progress bar (a negative value leaves it as it is) and its caption.
-  virtual void showProgress(int value, const QString& caption) = 0;
+  virtual void showProgress(int, const QString&) {}
   // At each file start and at every progress change.
   virtual void batchProgress(const BatchProgress&) {}
   // Each file whose conversion is over, converted or failed.
@@ -38,13 +40,15 @@ class BatchHost {
   // The start request found an empty list ("请先添加一个文件").
   virtual void warnEmptyList() = 0;
   // The start request came while a batch runs ("正在转换，要停止吗？"); true
-  // stops it. An answer given after the batch has ended acts on nothing.
-  virtual bool confirmStop() = 0;
+  // stops it. An answer given after the batch has ended acts on nothing. A
+  // front end that cannot ask keeps the batch running.
+  virtual bool confirmStop() { return false; }
   // The batch is over: the caption is shown and the controls are unlocked.
   virtual void batchFinished(const BatchSummary&) = 0;
 };
 
-// The desktop actions of a batch end.
+// The desktop actions of a batch end; a driver without one opens no folder
+// and plays no sound.
 class Shell {
  public:
   virtual ~Shell() = default;

@@ -70,16 +70,6 @@ QString uniqueOutputFileName(const QString& folder, const QString& source, const
   }
 }
 
-QString stageOneTool(int position) {
-  const Formats::Format* f = Formats::format(position);
-  return f ? QString::fromLatin1(f->stages[0].tool) : QString();
-}
-
-QString stageTwoTool(int position) {
-  const Formats::Format* f = Formats::format(position);
-  return f && f->stageCount > 1 ? QString::fromLatin1(f->stages[1].tool) : QString();
-}
-
 ToolCommand stageOne(const PanelValues& v, const QString& source, const QString& outputFile,
                      const BuildContext& ctx) {
   const Formats::Format* f = Formats::format(v.format);

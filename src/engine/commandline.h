@@ -57,8 +57,4 @@ ToolCommand stageOne(const PanelValues& v, const QString& source, const QString&
 // Stage two of positions 0, 1, 5, 6 and 7; empty for every other position.
 ToolCommand stageTwo(const PanelValues& v, const QString& outputFile, const BuildContext& ctx);
 
-// The tool a stage runs: "conv", "coder" or "coder2"; empty when none.
-QString stageOneTool(int position);
-QString stageTwoTool(int position);
-
 }  // namespace CommandLines

@@ -2,15 +2,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "paths/joinpath.h"
+
 // Splitting the paths of the file list. Only the native separator (and, where
 // drives exist, the drive colon) separates; everything else is an ordinary
 // file-name character.
-
-// `folder` and `name` with exactly one native separator between them: the
-// folder's trailing separators (native or '/') and the name's leading ones
-// give way to one. An empty folder gives the name alone; an empty name the
-// folder with its one trailing separator.
-QString JoinPath(const QString& folder, const QString& name);
 
 // The folder part of a path, up to and including its last separator (or drive
 // colon); empty when there is none.

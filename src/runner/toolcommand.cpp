@@ -1,18 +1,5 @@
 #include "runner/toolcommand.h"
 
-QString ToolCommand::display() const {
-  if (!displayText.isEmpty() || program.isEmpty()) return displayText;
-  QString line = program;
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    line += QLatin1Char(' ');
-    if (quotedArgs.contains(i))
-      line += QLatin1Char('"') + args[i] + QLatin1Char('"');
-    else
-      line += args[i];
-  }
-  return line;
-}
-
 LineBuilder::LineBuilder(const QString& program) {
   cmd_.program = program;
   cmd_.displayText = program;
@@ -47,7 +34,6 @@ LineBuilder& LineBuilder::val(const QString& text) {
 LineBuilder& LineBuilder::quoted(const QString& path) {
   flush();
   cmd_.displayText += QLatin1Char('"') + path + QLatin1Char('"');
-  cmd_.quotedArgs << cmd_.args.size();
   cmd_.args << path;
   return *this;
 }

@@ -1,19 +1,16 @@
 #pragma once
 #include <QString>
 #include <QStringList>
-#include <QVector>
 
 // One run of an encoder: the program and its arguments, passed as they are
-// (never through a shell). display() gives the classic one-line form, in
+// (never through a shell), and the classic one-line form of the same run, in
 // which the source and output paths stand in double quotes.
 struct ToolCommand {
   QString program;
   QStringList args;
-  QVector<qsizetype> quotedArgs;  // indices of args shown in double quotes
-  QString displayText;      // exact line text, when a builder made one
+  QString displayText;  // the exact line text
 
   bool isEmpty() const { return program.isEmpty(); }
-  QString display() const;
 };
 
 // Builds a command from the pieces of its classic line, in order. Literal

@@ -41,13 +41,34 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, int w = 10
 }  // namespace
 
 frmMain::frmMain(Services services, QWidget* parent)
-    : QWidget(parent), driver(*this, *this), dialogs_(services.dialogs), shell_(services.shell) {
+    : QWidget(parent), dialogs_(services.dialogs), shell_(services.shell) {
   if (!dialogs_) dialogs_ = &defaultDialogBackend();
   if (!shell_) {
     ownShell_ = std::make_unique<DesktopShell>();
     shell_ = ownShell_.get();
   }
   buildLayout();
+  nameControls();
+  WindowBatchHost::Controls c;
+  c.window = this;
+  c.queue = &lstFile;
+  c.rows = rows_;
+  c.listHint = picText;
+  c.format = cmbOF;
+  c.videoBitrate = cmbVB;
+  c.frameRate = cmbF;
+  c.size = cmbS;
+  c.sampleRate = cmbR;
+  c.audioBitrate = cmbBR;
+  c.channel = cmbChannel;
+  c.outputFolder = txtPath;
+  c.bar = pb;
+  c.caption = lblPB;
+  for (QToolButton* b : CmdToolsBar)
+    if (b) c.locked << b;
+  c.locked << cmbOF << cmbR << cmbBR << cmbS << cmbVB << cmbF << cmbChannel << lblFeed;
+  host_ = std::make_unique<WindowBatchHost>(c, *shell_);
+  driver_ = std::make_unique<BatchDriver>(*host_, *host_);
   setupList();
   setupSettings();
   setupChrome();
@@ -141,43 +162,25 @@ void frmMain::buildLayout() {
   connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
 }
 
+void frmMain::nameControls() {
+  const std::pair<QObject*, const char*> names[] = {
+      {imgHelp, "imgHelp"}, {imgMin, "imgMin"},       {imgExit, "imgExit"},
+      {lblFeed, "lblFeed"}, {lblWeb, "lblWeb"},       {LV, "LV"},
+      {picText, "picText"}, {lblText, "lblText"},     {txtAction, "txtAction"},
+      {lblOF, "lblOF"},     {cmbOF, "cmbOF"},         {lblVB, "lblVB"},
+      {cmbVB, "cmbVB"},     {lblF, "lblF"},           {cmbF, "cmbF"},
+      {lblS, "lblS"},       {cmbS, "cmbS"},           {lblR, "lblR"},
+      {cmbR, "cmbR"},       {lblBR, "lblBR"},         {cmbBR, "cmbBR"},
+      {lblChannel, "lblChannel"}, {cmbChannel, "cmbChannel"}, {lblPath, "lblPath"},
+      {txtPath, "txtPath"}, {cmdBrowse, "cmdBrowse"}, {Command3, "Command3"},
+      {lblPB, "lblPB"},     {pb, "pb"}};
+  for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
+}
+
 // ---- conversion --------------------------------------------------------------
 
 void frmMain::Command3_Click() { imgStart_Click(); }
-void frmMain::imgStart_Click() { driver.start(); }
-
-PanelValues frmMain::panelValues() const {
-  PanelValues v;
-  v.format = cmbOF->currentIndex();
-  v.videoBitrate = cmbVB->currentText();
-  v.frameRate = cmbF->currentText();
-  v.size = cmbS->currentText();
-  v.sampleRate = cmbR->currentText();
-  v.audioBitrate = cmbBR->currentText();
-  v.channel = listPosition(cmbChannel);
-  return v;
-}
-
-QString frmMain::outputFolderText() const { return txtPath->text(); }
-void frmMain::setOutputFolderText(const QString& text) { txtPath->setText(text); }
-
-void frmMain::setBatchLock(bool locked) {
-  for (QToolButton* b : CmdToolsBar)
-    if (b) b->setEnabled(!locked);
-  for (QComboBox* box : {cmbOF, cmbR, cmbBR, cmbS, cmbVB, cmbF, cmbChannel})
-    box->setEnabled(!locked);
-  lblFeed->setEnabled(!locked);
-}
-
-void frmMain::showProgress(int value, const QString& caption) {
-  if (value >= 0) pb->setValue(value);
-  lblPB->setText(caption);
-}
-
-void frmMain::openFolder(const QString& folder) { shell_->openFolder(folder); }
-void frmMain::playSound(const QString& file, std::function<void()> done) {
-  shell_->playSound(file, std::move(done));
-}
+void frmMain::imgStart_Click() { driver_->start(); }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   if (listEvent(watched, event) || chromeEvent(watched, event)) return true;

@@ -5,6 +5,7 @@
 
 #include "engine/batchdriver.h"
 #include "filelist/filequeue.h"
+#include "ui/windowbatchhost.h"
 
 class QComboBox;
 class QFrame;
@@ -21,9 +22,10 @@ class CCommonDialogs;
 class QueueRows;
 
 // The main window. Its handlers carry the names the rest of the program knows
-// them by and hand the work to the logic objects (queue, batch driver,
-// settings); the widgets only show and collect.
-class frmMain : public QWidget, public BatchHost, public Shell {
+// them by and hand the work to the logic objects (queue, batch driver and its
+// host, settings); the widgets only show and collect, and only the window
+// reaches them.
+class frmMain : public QWidget {
   Q_OBJECT
  public:
   // The desktop services the window uses; null members take the real ones.
@@ -35,43 +37,11 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   explicit frmMain(Services services, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // ---- controls (named as everywhere in the program) ----------------------
-  std::array<QToolButton*, 7> CmdToolsBar{};  // entries 0, 1, 2, 4, 5 exist
-  QLabel* imgHelp = nullptr;
-  QLabel* imgMin = nullptr;
-  QLabel* imgExit = nullptr;
-  QLabel* lblFeed = nullptr;
-  QLabel* lblWeb = nullptr;
-
   FileQueue lstFile;  // the queue; LV shows it
-  QTreeView* LV = nullptr;
-  QFrame* picText = nullptr;
-  QLabel* lblText = nullptr;
-  QLineEdit* txtAction = nullptr;  // hidden command box
 
-  QLabel* lblOF = nullptr;
-  QComboBox* cmbOF = nullptr;
-  QLabel* lblVB = nullptr;
-  QComboBox* cmbVB = nullptr;
-  QLabel* lblF = nullptr;
-  QComboBox* cmbF = nullptr;
-  QLabel* lblS = nullptr;
-  QComboBox* cmbS = nullptr;
-  QLabel* lblR = nullptr;
-  QComboBox* cmbR = nullptr;
-  QLabel* lblBR = nullptr;
-  QComboBox* cmbBR = nullptr;
-  QLabel* lblChannel = nullptr;
-  QComboBox* cmbChannel = nullptr;
-  QLabel* lblPath = nullptr;
-  QLineEdit* txtPath = nullptr;
-  QPushButton* cmdBrowse = nullptr;
-
-  QPushButton* Command3 = nullptr;  // "立刻开始转换！"
-  QLabel* lblPB = nullptr;
-  QProgressBar* pb = nullptr;
-
-  BatchDriver driver;  // owns the runners and the deferred start
+  // The batch of this window and the window's side of it.
+  BatchDriver& batchDriver() { return *driver_; }
+  WindowBatchHost& batchHost() { return *host_; }
 
   DialogBackend& dialogs() const { return *dialogs_; }
   DesktopShell& shell() const { return *shell_; }
@@ -118,25 +88,6 @@ class frmMain : public QWidget, public BatchHost, public Shell {
   void cmdBrowse_Click();
   void imgBrowse_Click();
   void Form_MouseMove();  // moving the window by its body; resets the hover states
-  static int toolbarCommand(int buttonIndex);  // command of a tool-bar button, -1 for none
-
-  // ---- BatchHost -------------------------------------------------------------
-  FileQueue& queue() override { return lstFile; }
-  PanelValues panelValues() const override;
-  QString outputFolderText() const override;
-  void setOutputFolderText(const QString& text) override;
-  void setBatchLock(bool locked) override;
-  void showProgress(int value, const QString& caption) override;
-  // The window's side of a batch (frmmain_batch.cpp): the title and the row
-  // being converted, the prompts, and the failure box and marks at the end.
-  void batchProgress(const BatchProgress& progress) override;
-  void warnEmptyList() override;
-  bool confirmStop() override;
-  void batchFinished(const BatchSummary& summary) override;
-
-  // ---- Shell (handed on to the desktop services) -----------------------------
-  void openFolder(const QString& folder) override;
-  void playSound(const QString& file, std::function<void()> done) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -146,20 +97,58 @@ class frmMain : public QWidget, public BatchHost, public Shell {
 
  private:
   void buildLayout();
+  static int toolbarCommand(int buttonIndex);  // command of a tool-bar button, -1 for none
   void setupList();      // frmmain_list.cpp
   void setupSettings();  // frmmain_settings.cpp
   void setupChrome();    // frmmain_chrome.cpp
   bool listEvent(QObject* watched, QEvent* event);    // drops on the list
   bool chromeEvent(QObject* watched, QEvent* event);  // hover of hot spots and links
 
+  void nameControls();
+
+  // The controls, named as everywhere in the program; each carries its name as
+  // its object name (the tool-bar buttons "CmdToolsBar0" to "CmdToolsBar5").
+  std::array<QToolButton*, 7> CmdToolsBar{};  // entries 0, 1, 2, 4, 5 exist
+  QLabel* imgHelp = nullptr;
+  QLabel* imgMin = nullptr;
+  QLabel* imgExit = nullptr;
+  QLabel* lblFeed = nullptr;
+  QLabel* lblWeb = nullptr;
+
+  QTreeView* LV = nullptr;
+  QFrame* picText = nullptr;
+  QLabel* lblText = nullptr;
+  QLineEdit* txtAction = nullptr;  // hidden command box
+
+  QLabel* lblOF = nullptr;
+  QComboBox* cmbOF = nullptr;
+  QLabel* lblVB = nullptr;
+  QComboBox* cmbVB = nullptr;
+  QLabel* lblF = nullptr;
+  QComboBox* cmbF = nullptr;
+  QLabel* lblS = nullptr;
+  QComboBox* cmbS = nullptr;
+  QLabel* lblR = nullptr;
+  QComboBox* cmbR = nullptr;
+  QLabel* lblBR = nullptr;
+  QComboBox* cmbBR = nullptr;
+  QLabel* lblChannel = nullptr;
+  QComboBox* cmbChannel = nullptr;
+  QLabel* lblPath = nullptr;
+  QLineEdit* txtPath = nullptr;
+  QPushButton* cmdBrowse = nullptr;
+
+  QPushButton* Command3 = nullptr;  // "立刻开始转换！"
+  QLabel* lblPB = nullptr;
+  QProgressBar* pb = nullptr;
+
+
   DialogBackend* dialogs_;
   DesktopShell* shell_;
   QueueRows* rows_ = nullptr;  // what LV shows of lstFile
-  struct StopQuestion {
-    bool open = false;           // "正在转换，要停止吗？" is waiting for an answer
-    bool batchEnded = false;     // the batch ended while it was open
-  } stopQuestion_;
   std::unique_ptr<DesktopShell> ownShell_;
+  std::unique_ptr<WindowBatchHost> host_;
+  std::unique_ptr<BatchDriver> driver_;  // owns the runners and the deferred start
 
   // State of each area, defined in its own source file.
   // Each area's source file defines its State and the deleter's operator().

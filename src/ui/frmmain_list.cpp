@@ -49,7 +49,7 @@ void frmMain::Drop::operator()(ListState* p) const {
 void frmMain::setupList() {
   list_ = decltype(list_)(new ListState(*dialogs_));
   list_->dialogs.Init(this);
-  list_->menu = std::make_unique<frmMenu>(*this);
+  list_->menu = std::make_unique<frmMenu>(*this, txtAction);
 
   // Two columns that fill the list exactly: the path about four fifths, the
   // tag the rest. Long paths are shortened in the middle, never scrolled.

@@ -13,8 +13,8 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/settingsfiles.h"
-#include "settings/widgets/frmoptions.h"
-#include "settings/widgets/pixellayout.h"
+#include "ui/frmoptions.h"
+#include "ui/pixellayout.h"
 #include "ui/combo.h"
 #include "ui/frmmain.h"
 
@@ -125,7 +125,7 @@ void frmMain::Form_Unload() {
   settings_->unloading = true;
   // Leaving during a batch: the running tool and its children end and the
   // file it was writing goes, without the batch-end actions.
-  if (driver.isRunning()) driver.abort();
+  if (driver_->isRunning()) driver_->abort();
   const QString work = AppDirs::workFolder();
   for (const char* name : {"tmpfile.wav", "tmpfile1.mp3", "tmp.mp4"})
     removeWithRetries(JoinPath(work, QString::fromLatin1(name)));

@@ -1,15 +1,17 @@
 #pragma once
 
 class QAction;
+class QLineEdit;
 class QMenu;
 class frmMain;
 
 // Carries the pop-up menus of the main window; never shown itself. It reaches
-// the window only through its public controls and keeps no state of its own;
-// the menus belong to the window.
+// the window only through its handlers and the command box and keeps no state
+// of its own; the menus belong to the window.
 class frmMenu {
  public:
-  explicit frmMenu(frmMain& main);
+  // `command` is the window's hidden command box txtAction.
+  frmMenu(frmMain& main, QLineEdit* command);
   ~frmMenu();
 
   QMenu* menuRemove = nullptr;             // "Remove"; a child of the main window

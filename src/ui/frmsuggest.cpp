@@ -8,7 +8,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 
-#include "settings/widgets/pixellayout.h"
+#include "ui/pixellayout.h"
 #include "ui/formhelpers.h"
 
 #ifndef VANTREL_FEEDBACK_BASE

@@ -78,25 +78,25 @@ class TestFormats : public QObject {
     FakeDialogs dialogs;  // every dialog cancelled
     frmMain w(frmMain::Services{&dialogs, &shell});
     const QString out = dir_.filePath(QStringLiteral("out%1").arg(position));
-    w.txtPath->setText(out);
-    w.cmbOF->setCurrentIndex(position);
+    w.findChild<QLineEdit*>("txtPath")->setText(out);
+    w.findChild<QComboBox*>("cmbOF")->setCurrentIndex(position);
     w.cmbOF_Click();
     w.AppendFile(clip_);
     QStringList captions;
-    connect(&w.driver, &BatchDriver::progressed, [&] { captions << w.lblPB->text(); });
-    QSignalSpy ended(&w.driver, &BatchDriver::batchEnded);
-    w.Command3->click();
+    connect(&w.batchDriver(), &BatchDriver::progressed, [&] { captions << w.findChild<QLabel*>("lblPB")->text(); });
+    QSignalSpy ended(&w.batchDriver(), &BatchDriver::batchEnded);
+    w.findChild<QPushButton*>("Command3")->click();
     QVERIFY(ended.wait(120000));
     QVERIFY2(boxes.messages.isEmpty(), qPrintable(boxes.messages.join('\n')));
     QCOMPARE(w.lstFile.count(), 0);
-    QCOMPARE(w.lblPB->text(), QStringLiteral("Done."));
+    QCOMPARE(w.findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
     // The bar followed the runs: stage one ends at 结束 100%, a second-runner
     // run at 完成 100%.
     const QString end = position == 8 ? QStringLiteral("完成 100%") : QStringLiteral("结束 100%");
     QVERIFY2(captions.contains(end), qPrintable(captions.join('|')));
     if (position != 2 && position != 3 && position != 4)
       QVERIFY2(captions.contains(QStringLiteral("完成 100%")), qPrintable(captions.join('|')));
-    QVERIFY(w.cmbOF->isEnabled() && w.CmdToolsBar[0]->isEnabled() && w.lblFeed->isEnabled());
+    QVERIFY(w.findChild<QComboBox*>("cmbOF")->isEnabled() && w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(0))->isEnabled() && w.findChild<QLabel*>("lblFeed")->isEnabled());
     const QStringList files = QDir(out).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     QVERIFY2(files[0].startsWith(QStringLiteral("源 clip-")) && files[0].endsWith("." + ext), qPrintable(files[0]));

@@ -296,7 +296,7 @@ class TestEncoderMatrix : public QObject {
     QVERIFY(QDir().mkpath(work) && QDir().mkpath(out));
     const BuildContext ctx = enc::buildContext(work);
     const QString ext = CommandLines::outputExtension(panel.format);
-    const bool twoStage = Formats::isTwoStage(panel.format);
+    const bool twoStage = Formats::format(panel.format)->stageCount == 2;
 
     const QString direct = CommandLines::outputFileName(out, source, QTime::currentTime(), ext);
     // As the engine does: no encoder replaces the last row's work file.

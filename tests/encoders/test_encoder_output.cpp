@@ -105,7 +105,7 @@ class TestEncoderOutput : public QObject {
     const int pos = format == "avi" ? Formats::AVI : format == "mp4" ? Formats::MP4HQ : format == "mp3" ? Formats::MP3
                     : format == "mov" ? Formats::MOV : Formats::GP3;
     const QString target = CommandLines::outputFileName(out, source, QTime(1, 2, 3), CommandLines::outputExtension(pos));
-    if (!Formats::isTwoStage(pos)) return CommandLines::stageOne(panel(pos), source, target, ctx);
+    if (Formats::format(pos)->stageCount != 2) return CommandLines::stageOne(panel(pos), source, target, ctx);
     const enc::Run one = enc::runTool(CommandLines::stageOne(panel(pos), source, {}, ctx));
     if (one.exitCode != 0) return {};
     return CommandLines::stageTwo(panel(pos), target, ctx);

@@ -10,7 +10,7 @@
 #include "support/fakes.h"
 
 namespace {
-ToolCommand cmd(const QString& program, QStringList args = {}) { return ToolCommand{program, args, {}, {}}; }
+ToolCommand cmd(const QString& program, QStringList args = {}) { return ToolCommand{program, args, {}}; }
 }  // namespace
 
 class TestRunner : public QObject {
@@ -60,7 +60,7 @@ void TestRunner::pipeFailureIsReported() {
   rlimit tight = old;
   tight.rlim_cur = lowestFree;
   setrlimit(RLIMIT_NOFILE, &tight);
-  const bool started = r.ExecuteCommand(ToolCommand{s, {}, {}, {}});
+  const bool started = r.ExecuteCommand(ToolCommand{s, {}, {}});
   setrlimit(RLIMIT_NOFILE, &old);
   QVERIFY(!started);
   QCOMPARE(boxes.messages.size(), 1);

@@ -30,7 +30,7 @@ QString native(const QString& p) { return QDir::toNativeSeparators(p); }
 // What the list view shows, row by row.
 QStringList shownPaths(const frmMain& w) {
   QStringList rows;
-  const QAbstractItemModel* m = w.LV->model();
+  const QAbstractItemModel* m = w.findChild<QTreeView*>("LV")->model();
   for (int r = 0; r < m->rowCount(); ++r) rows.append(m->index(r, 0).data().toString());
   return rows;
 }
@@ -69,7 +69,7 @@ class TestListWindow : public QObject {
   frmMain& w() { return *w_; }
   void checkInStep() {
     QCOMPARE(shownPaths(w()), w().lstFile.paths());
-    const QAbstractItemModel* m = w().LV->model();
+    const QAbstractItemModel* m = w().findChild<QTreeView*>("LV")->model();
     for (int r = 0; r < m->rowCount(); ++r)
       QCOMPARE(m->index(r, 1).data().toString(), FileQueue::formatTag(w().lstFile.at(r)));
   }
@@ -78,7 +78,7 @@ class TestListWindow : public QObject {
     w().imgAdd_Click();
   }
   void select(int row) {
-    w().LV->setCurrentIndex(w().LV->model()->index(row, 0));
+    w().findChild<QTreeView*>("LV")->setCurrentIndex(w().findChild<QTreeView*>("LV")->model()->index(row, 0));
   }
   bool scanAndWait() {
     QSignalSpy done(w_, &frmMain::folderScanFinished);
@@ -103,27 +103,27 @@ class TestListWindow : public QObject {
   }
 
   void startsEmptyWithTheHintAndTwoColumns() {
-    QVERIFY(w().picText->isVisible());
-    QCOMPARE(w().lblText->text(), kDropHint);
-    QCOMPARE(w().LV->model()->columnCount(), 2);
-    QCOMPARE(w().LV->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("文件名"));
-    QCOMPARE(w().LV->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("格式"));
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), kDropHint);
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->columnCount(), 2);
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("文件名"));
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("格式"));
   }
 
   // The two columns fill the list exactly: no horizontal scroll bar, with
   // or without the vertical one, however long the paths.
   void noHorizontalScrollBar() {
-    QHeaderView* header = w().LV->header();
+    QHeaderView* header = w().findChild<QTreeView*>("LV")->header();
     QApplication::processEvents();
-    QCOMPARE(w().LV->columnWidth(0), 361);
-    QCOMPARE(header->length(), w().LV->viewport()->width());
+    QCOMPARE(w().findChild<QTreeView*>("LV")->columnWidth(0), 361);
+    QCOMPARE(header->length(), w().findChild<QTreeView*>("LV")->viewport()->width());
     const QString longPath = QStringLiteral("/very/long") + QString(300, QLatin1Char('x')) + ".avi";
     for (int i = 0; i < 40; ++i) w().AppendFile(longPath);
-    QTRY_VERIFY(w().LV->verticalScrollBar()->isVisible());
-    QVERIFY(!w().LV->horizontalScrollBar()->isVisible());
-    QCOMPARE(w().LV->columnWidth(0), 361);
-    QCOMPARE(header->length(), w().LV->viewport()->width());
-    QVERIFY(w().LV->columnWidth(1) > 40);
+    QTRY_VERIFY(w().findChild<QTreeView*>("LV")->verticalScrollBar()->isVisible());
+    QVERIFY(!w().findChild<QTreeView*>("LV")->horizontalScrollBar()->isVisible());
+    QCOMPARE(w().findChild<QTreeView*>("LV")->columnWidth(0), 361);
+    QCOMPARE(header->length(), w().findChild<QTreeView*>("LV")->viewport()->width());
+    QVERIFY(w().findChild<QTreeView*>("LV")->columnWidth(1) > 40);
   }
 
   void addFileAsksTheDialogAndTagsTheRow() {
@@ -138,15 +138,15 @@ class TestListWindow : public QObject {
     QCOMPARE(dialogs_->openRequests[0].filter,
              CCommonDialogs::qtFilter(QStringLiteral("所有格式文件(*.*)|*.*")));
     QCOMPARE(w().lstFile.paths(), QStringList{clip});
-    QCOMPARE(w().LV->model()->index(0, 1).data().toString(), QStringLiteral("AVI"));
-    QVERIFY(!w().picText->isVisible());
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->index(0, 1).data().toString(), QStringLiteral("AVI"));
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
 
     // The same file twice gives two rows; the next Add starts where the last
     // one ended.
     addAnswered(clip);
     addAnswered(trip);
     QCOMPARE(w().lstFile.paths(), QStringList({clip, clip, trip}));
-    QCOMPARE(w().LV->model()->index(2, 1).data().toString(), QStringLiteral("PEG"));
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->index(2, 1).data().toString(), QStringLiteral("PEG"));
     QCOMPARE(QDir(dialogs_->openRequests[2].startFolder).canonicalPath(),
              QDir(tmp.path() + "/one").canonicalPath());
     checkInStep();
@@ -154,7 +154,7 @@ class TestListWindow : public QObject {
     // Cancelled: list, queue, hint and remembered folder stay.
     w().imgAdd_Click();
     QCOMPARE(w().lstFile.count(), 3);
-    QVERIFY(!w().picText->isVisible());
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
     QCOMPARE(w().commonDialogs().Path(), native(tmp.path() + "/two/"));
     addAnswered(clip);
     QCOMPARE(QDir(dialogs_->openRequests.last().startFolder).canonicalPath(),
@@ -165,7 +165,7 @@ class TestListWindow : public QObject {
   void cancelledAddOnAnEmptyListKeepsTheHint() {
     w().imgAdd_Click();
     QVERIFY(w().lstFile.isEmpty());
-    QVERIFY(w().picText->isVisible());
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
   }
 
   void removeMenuItems() {
@@ -189,21 +189,21 @@ class TestListWindow : public QObject {
     select(1);
     selected->trigger();
     QCOMPARE(w().lstFile.paths(), QStringList({"/a.avi", "/c.avi"}));
-    QVERIFY(w().txtAction->text().isEmpty());
-    QVERIFY(!w().picText->isVisible());
+    QVERIFY(w().findChild<QLineEdit*>("txtAction")->text().isEmpty());
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
 
     // Only the exact command word removes; the box is emptied either way.
     select(0);
-    w().txtAction->setText(QStringLiteral("removeselected"));
+    w().findChild<QLineEdit*>("txtAction")->setText(QStringLiteral("removeselected"));
     QCOMPARE(w().lstFile.count(), 2);
-    QVERIFY(w().txtAction->text().isEmpty());
+    QVERIFY(w().findChild<QLineEdit*>("txtAction")->text().isEmpty());
 
     select(1);
     selected->trigger();
     select(0);
     selected->trigger();
     QVERIFY(w().lstFile.isEmpty());
-    QVERIFY(w().picText->isVisible());
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
     checkInStep();
   }
 
@@ -211,20 +211,20 @@ class TestListWindow : public QObject {
     QAction* all = menuItem(w(), "menuRemoveAll");
     for (int i = 0; i < 5; ++i) w().AppendFile(QStringLiteral("/f%1.avi").arg(i));
     w().RefreshListHint();
-    QVERIFY(!w().picText->isVisible());
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
     all->trigger();
     QVERIFY(w().lstFile.isEmpty());
-    QCOMPARE(w().LV->model()->rowCount(), 0);
-    QVERIFY(w().picText->isVisible());
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->rowCount(), 0);
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
 
     // A batch that emptied the list leaves the hint hidden until the next
     // list command; Remove all on the empty list shows it.
     w().AppendFile(QStringLiteral("/x.avi"));
     w().RefreshListHint();
     w().lstFile.removeAt(0);
-    QVERIFY(!w().picText->isVisible());
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
     all->trigger();
-    QVERIFY(w().picText->isVisible());
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
   }
 
   // Any mix of adds, drops, removals and finished files keeps the list and
@@ -241,7 +241,7 @@ class TestListWindow : public QObject {
         model.append(p);
       } else if (op < 45) {
         const QString p = QStringLiteral("/dropped/d%1.mp4").arg(serial++);
-        QVERIFY(dropOn(w().LV->viewport(), urls({QUrl::fromLocalFile(p)})));
+        QVERIFY(dropOn(w().findChild<QTreeView*>("LV")->viewport(), urls({QUrl::fromLocalFile(p)})));
         model.append(native(p));
       } else if (op < 80) {
         if (!model.isEmpty() && rng.bounded(4) != 0) {
@@ -249,7 +249,7 @@ class TestListWindow : public QObject {
           select(row);
           model.removeAt(row);
         } else {
-          w().LV->clearSelection();
+          w().findChild<QTreeView*>("LV")->clearSelection();
         }
         menuItem(w(), "menuRemoveSelected")->trigger();
       } else if (op < 95) {
@@ -263,8 +263,8 @@ class TestListWindow : public QObject {
       }
       QCOMPARE(w().lstFile.paths(), model);
       checkInStep();
-      if (op < 80 && model.isEmpty()) QVERIFY(w().picText->isVisible());
-      if (op < 80 && !model.isEmpty()) QVERIFY(!w().picText->isVisible());
+      if (op < 80 && model.isEmpty()) QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
+      if (op < 80 && !model.isEmpty()) QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
     }
   }
 
@@ -277,16 +277,16 @@ class TestListWindow : public QObject {
     QSignalSpy done(w_, &frmMain::folderScanFinished);
     w().AddFolder();
     QCOMPARE(dialogs_->folderPrompts(), QStringList{QStringLiteral("选择一个文件夹:")});
-    QVERIFY(w().picText->isVisible());
-    QCOMPARE(w().lblText->text(), QStringLiteral("搜索文件..."));
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), QStringLiteral("搜索文件..."));
     QVERIFY(w().folderScanRunning());
     QVERIFY(done.wait(20000));
 
     const QString s = QDir::separator();
     QCOMPARE(w().lstFile.paths(), QStringList({r + s + "A.avi", r + s + "b.avi", r + s + "sub" + s + "c.avi",
                                                r + s + "sub" + s + "deep" + s + "d.avi"}));
-    QVERIFY(!w().picText->isVisible());
-    QCOMPARE(w().lblText->text(), kDropHint);
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), kDropHint);
     checkInStep();
   }
 
@@ -295,14 +295,14 @@ class TestListWindow : public QObject {
     QVERIFY(makeFiles(tmp.path(), {"nothing/"}));
     QVERIFY(scanAndWait());  // cancelled
     QVERIFY(w().lstFile.isEmpty());
-    QVERIFY(w().picText->isVisible());
-    QCOMPARE(w().lblText->text(), kDropHint);
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), kDropHint);
 
     dialogs_->folderAnswers = {native(tmp.path() + "/nothing")};
     QVERIFY(scanAndWait());
     QVERIFY(w().lstFile.isEmpty());
-    QVERIFY(w().picText->isVisible());
-    QCOMPARE(w().lblText->text(), kDropHint);
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), kDropHint);
   }
 
   // Folders picked one after the other are queued one after the other, even
@@ -331,7 +331,7 @@ class TestListWindow : public QObject {
     dialogs_->folderAnswers = {a};
     w().AddFolder();
     w().AddFolder();  // cancelled
-    QCOMPARE(w().lblText->text(), QStringLiteral("搜索文件..."));
+    QCOMPARE(w().findChild<QLabel*>("lblText")->text(), QStringLiteral("搜索文件..."));
     QVERIFY(done.wait(20000));
     QCOMPARE(w().lstFile.count(), 3 * aFiles.size() + bFiles.size());
   }
@@ -342,32 +342,32 @@ class TestListWindow : public QObject {
     const QList<QUrl> dropped{QUrl::fromLocalFile(tmp.path() + "/y.3gp"),
                               QUrl::fromLocalFile(tmp.path() + "/x.avi"),
                               QUrl::fromLocalFile(tmp.path() + "/folder")};
-    QVERIFY(dropOn(w().LV->viewport(), urls(dropped)));
+    QVERIFY(dropOn(w().findChild<QTreeView*>("LV")->viewport(), urls(dropped)));
     QCOMPARE(w().lstFile.paths(), QStringList({native(tmp.path() + "/y.3gp"), native(tmp.path() + "/x.avi"),
                                                native(tmp.path() + "/folder")}));
-    QCOMPARE(w().LV->model()->index(2, 1).data().toString(), QStringLiteral("DER"));
-    QVERIFY(!w().picText->isVisible());
+    QCOMPARE(w().findChild<QTreeView*>("LV")->model()->index(2, 1).data().toString(), QStringLiteral("DER"));
+    QVERIFY(!w().findChild<QFrame*>("picText")->isVisible());
     // A drop queues, it never starts a batch.
-    QVERIFY(!w().driver.isRunning());  // not even about to start
+    QVERIFY(!w().batchDriver().isRunning());  // not even about to start
     checkInStep();
   }
 
   void dropOfTextOrRemoteUrlsAddsNothing() {
     auto* text = new QMimeData;
     text->setText(QStringLiteral("/tmp/clip.avi"));
-    QVERIFY(!dropOn(w().LV->viewport(), text));
-    QVERIFY(!dropOn(w().LV->viewport(), urls({QUrl(QStringLiteral("https://example.invalid/a.avi"))})));
+    QVERIFY(!dropOn(w().findChild<QTreeView*>("LV")->viewport(), text));
+    QVERIFY(!dropOn(w().findChild<QTreeView*>("LV")->viewport(), urls({QUrl(QStringLiteral("https://example.invalid/a.avi"))})));
     QVERIFY(w().lstFile.isEmpty());
-    QVERIFY(w().picText->isVisible());
+    QVERIFY(w().findChild<QFrame*>("picText")->isVisible());
 
     // Of a mixed drop only the local file counts.
-    QVERIFY(dropOn(w().LV->viewport(), urls({QUrl(QStringLiteral("ftp://host/b.avi")),
+    QVERIFY(dropOn(w().findChild<QTreeView*>("LV")->viewport(), urls({QUrl(QStringLiteral("ftp://host/b.avi")),
                                              QUrl::fromLocalFile(QStringLiteral("/v/c.avi"))})));
     QCOMPARE(w().lstFile.paths(), QStringList{native(QStringLiteral("/v/c.avi"))});
 
     // Released over the hint panel, a drop is not the list's.
     w().menuRemoveAll_Click();
-    QVERIFY(!dropOn(w().picText, urls({QUrl::fromLocalFile(QStringLiteral("/v/d.avi"))})));
+    QVERIFY(!dropOn(w().findChild<QFrame*>("picText"), urls({QUrl::fromLocalFile(QStringLiteral("/v/d.avi"))})));
     QVERIFY(w().lstFile.isEmpty());
   }
 
@@ -377,18 +377,18 @@ class TestListWindow : public QObject {
   void dropDuringABatchQueuesBehindTheRunningFile() {
     w().AppendFile(QStringLiteral("/run/head.avi"));
     w().AppendFile(QStringLiteral("/run/next.avi"));
-    w().setBatchLock(true);
-    QVERIFY(!w().CmdToolsBar[0]->isEnabled());
-    QVERIFY(w().LV->isEnabled());
+    w().batchHost().setBatchLock(true);
+    QVERIFY(!w().findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(0))->isEnabled());
+    QVERIFY(w().findChild<QTreeView*>("LV")->isEnabled());
 
-    QVERIFY(dropOn(w().LV->viewport(), urls({QUrl::fromLocalFile(QStringLiteral("/new/1.avi")),
+    QVERIFY(dropOn(w().findChild<QTreeView*>("LV")->viewport(), urls({QUrl::fromLocalFile(QStringLiteral("/new/1.avi")),
                                              QUrl::fromLocalFile(QStringLiteral("/new/2.avi"))})));
     QCOMPARE(w().lstFile.at(0), QStringLiteral("/run/head.avi"));
     w().lstFile.removeAt(0);  // the head file is done
     QCOMPARE(w().lstFile.paths(), QStringList({QStringLiteral("/run/next.avi"), native("/new/1.avi"),
                                                native("/new/2.avi")}));
     checkInStep();
-    w().setBatchLock(false);
+    w().batchHost().setBatchLock(false);
   }
 };
 

@@ -12,3 +12,9 @@ set_tests_properties(layering_qt_widget PROPERTIES LABELS layering
   PASS_REGULAR_EXPRESSION "QWidget: No such file|'QWidget' file not found")
 set_tests_properties(layering_our_widget PROPERTIES LABELS layering
   PASS_REGULAR_EXPRESSION "ui/dialogbackend\\.h: No such file|'ui/dialogbackend\\.h' file not found")
+# The same order read from the sources, for an include the build alone would
+# not catch (a header of a widget library reached by a relative path, a folder
+# no library compiles yet).
+add_test(NAME layering_includes
+         COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR}/src -P ${CMAKE_CURRENT_LIST_DIR}/includes.cmake)
+set_tests_properties(layering_includes PROPERTIES LABELS layering)

@@ -89,11 +89,11 @@ int windowBatch(int argc, char** argv) {
   const QString work = AppDirs::workFolder();
   frmMain window;
   window.Form_Load();
-  setListPosition(window.cmbOF, 7);
-  window.txtPath->setText(QString::fromLocal8Bit(argv[3]));
+  setListPosition(window.findChild<QComboBox*>("cmbOF"), 7);
+  window.findChild<QLineEdit*>("txtPath")->setText(QString::fromLocal8Bit(argv[3]));
   window.AppendFile(QString::fromLocal8Bit(argv[2]));
   window.show();
-  QTest::mouseClick(window.Command3, Qt::LeftButton);
+  QTest::mouseClick(window.findChild<QPushButton*>("Command3"), Qt::LeftButton);
   std::cout << work.toStdString() << std::endl;
   return app.exec();
 }

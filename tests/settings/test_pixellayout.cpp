@@ -10,8 +10,8 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include "settings/widgets/frmoptions.h"
-#include "settings/widgets/pixellayout.h"
+#include "ui/frmoptions.h"
+#include "ui/pixellayout.h"
 #include "settings_support.h"
 #include "ui/frmsuggest.h"
 
@@ -43,12 +43,12 @@ class TestPixelLayout : public QObject {
     Sandbox sb;
     auto w = sb.start();
     QCOMPARE(w->size(), QSize(698, 455));
-    QCOMPARE(w->cmbOF->geometry(), QRect(490, 90, 189, 22));
-    QCOMPARE(w->txtPath->geometry(), QRect(488, 325, 137, 21));
+    QCOMPARE(w->findChild<QComboBox*>("cmbOF")->geometry(), QRect(490, 90, 189, 22));
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->geometry(), QRect(488, 325, 137, 21));
     // Across factor 0.8 for every control; the output-folder box also gets the down factor.
-    QCOMPARE(w->txtPath->font().pointSizeF(), design_ * 0.64);
-    for (QWidget* c : std::initializer_list<QWidget*>{w->cmbOF, w->lblOF, w->cmbBR, w->Command3,
-                                                      w->LV, w->lblText, w->lblWeb}) {
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->font().pointSizeF(), design_ * 0.64);
+    for (QWidget* c : std::initializer_list<QWidget*>{w->findChild<QComboBox*>("cmbOF"), w->findChild<QLabel*>("lblOF"), w->findChild<QComboBox*>("cmbBR"), w->findChild<QPushButton*>("Command3"),
+                                                      w->findChild<QTreeView*>("LV"), w->findChild<QLabel*>("lblText"), w->findChild<QLabel*>("lblWeb")}) {
       QVERIFY2(qFuzzyCompare(c->font().pointSizeF(), design_ * 0.8), qPrintable(c->objectName()));
       // The pixel height a font of the design size has at 96 dpi.
       QVERIFY(qAbs(QFontInfo(c->font()).pixelSize() - design_ * 96 / 72) <= 1.0);

@@ -18,7 +18,7 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
 #include "settings/core/singlecopy.h"
-#include "settings/widgets/frmoptions.h"
+#include "ui/frmoptions.h"
 #include "settings_support.h"
 #include "ui/combo.h"
 
@@ -34,9 +34,9 @@ struct Panel {
 };
 
 Panel panelOf(const frmMain& w) {
-  return {w.cmbOF->currentIndex(), w.cmbVB->currentText(), w.cmbF->currentText(),
-          w.cmbS->currentText(),   w.cmbR->currentText(),  w.cmbBR->currentText(),
-          w.cmbChannel->currentText()};
+  return {w.findChild<QComboBox*>("cmbOF")->currentIndex(), w.findChild<QComboBox*>("cmbVB")->currentText(), w.findChild<QComboBox*>("cmbF")->currentText(),
+          w.findChild<QComboBox*>("cmbS")->currentText(),   w.findChild<QComboBox*>("cmbR")->currentText(),  w.findChild<QComboBox*>("cmbBR")->currentText(),
+          w.findChild<QComboBox*>("cmbChannel")->currentText()};
 }
 
 QString defaultOutput(const Sandbox& sb) { return QDir(sb.programFolder()).filePath("output"); }
@@ -127,10 +127,10 @@ class TestStartup : public QObject {
     Sandbox sb;
     auto w = sb.start();
     const QMap<QString, std::pair<QComboBox*, QLabel*>> boxes{
-        {"cmbOF", {w->cmbOF, w->lblOF}}, {"cmbVB", {w->cmbVB, w->lblVB}},
-        {"cmbF", {w->cmbF, w->lblF}},    {"cmbS", {w->cmbS, w->lblS}},
-        {"cmbR", {w->cmbR, w->lblR}},    {"cmbBR", {w->cmbBR, w->lblBR}},
-        {"cmbChannel", {w->cmbChannel, w->lblChannel}}};
+        {"cmbOF", {w->findChild<QComboBox*>("cmbOF"), w->findChild<QLabel*>("lblOF")}}, {"cmbVB", {w->findChild<QComboBox*>("cmbVB"), w->findChild<QLabel*>("lblVB")}},
+        {"cmbF", {w->findChild<QComboBox*>("cmbF"), w->findChild<QLabel*>("lblF")}},    {"cmbS", {w->findChild<QComboBox*>("cmbS"), w->findChild<QLabel*>("lblS")}},
+        {"cmbR", {w->findChild<QComboBox*>("cmbR"), w->findChild<QLabel*>("lblR")}},    {"cmbBR", {w->findChild<QComboBox*>("cmbBR"), w->findChild<QLabel*>("lblBR")}},
+        {"cmbChannel", {w->findChild<QComboBox*>("cmbChannel"), w->findChild<QLabel*>("lblChannel")}}};
     const auto [combo, lbl] = boxes.value(box);
     QStringList shown;
     for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
@@ -140,8 +140,8 @@ class TestStartup : public QObject {
     QCOMPARE(lbl->text(), label);
     QCOMPARE(lbl->pos(), labelAt);
     QCOMPARE(lbl->height(), 14);
-    QCOMPARE(w->txtPath->geometry(), QRect(488, 325, 137, 21));
-    QCOMPARE(w->lblPath->text(), QStringLiteral("输出路径："));
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->geometry(), QRect(488, 325, 137, 21));
+    QCOMPARE(w->findChild<QLabel*>("lblPath")->text(), QStringLiteral("输出路径："));
   }
 
   void presetTable_data() {
@@ -173,30 +173,30 @@ class TestStartup : public QObject {
     QFETCH(int, rPosition);
     Sandbox sb;
     auto w = sb.start();
-    w->cmbVB->setEditText("777");
-    w->cmbF->setEditText("25");
-    w->cmbS->setEditText("100x100");
-    setListPosition(w->cmbOF, -1);  // no row: nothing changes
-    QCOMPARE(w->cmbVB->currentText(), QStringLiteral("777"));
-    setListPosition(w->cmbOF, format);
+    w->findChild<QComboBox*>("cmbVB")->setEditText("777");
+    w->findChild<QComboBox*>("cmbF")->setEditText("25");
+    w->findChild<QComboBox*>("cmbS")->setEditText("100x100");
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), -1);  // no row: nothing changes
+    QCOMPARE(w->findChild<QComboBox*>("cmbVB")->currentText(), QStringLiteral("777"));
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), format);
     const Panel p = panelOf(*w);
     QCOMPARE((QStringList{p.vb, p.f, p.s, p.r, p.br, p.channel}), shown);
-    QCOMPARE(listPosition(w->cmbBR), brPosition);
-    QCOMPARE(listPosition(w->cmbR), rPosition);
-    QCOMPARE(listPosition(w->cmbF), shown[1] == "29" ? 2 : -1);
+    QCOMPARE(listPosition(w->findChild<QComboBox*>("cmbBR")), brPosition);
+    QCOMPARE(listPosition(w->findChild<QComboBox*>("cmbR")), rPosition);
+    QCOMPARE(listPosition(w->findChild<QComboBox*>("cmbF")), shown[1] == "29" ? 2 : -1);
   }
 
   void presetThenUserValueStands() {
     Sandbox sb;
     auto w = sb.start();
-    setListPosition(w->cmbOF, 7);
-    setListPosition(w->cmbOF, 8);  // MP3 after 3GP keeps the 3GP video values
-    QCOMPARE(w->cmbVB->currentText(), QStringLiteral("128"));
-    QCOMPARE(w->cmbS->currentText(), QStringLiteral("320x240"));
-    w->cmbBR->setEditText("100");
-    setListPosition(w->cmbOF, 8);  // the same format again: no change
-    QCOMPARE(w->panelValues().audioBitrate, QStringLiteral("100"));
-    QCOMPARE(listPosition(w->cmbBR), -1);
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 7);
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 8);  // MP3 after 3GP keeps the 3GP video values
+    QCOMPARE(w->findChild<QComboBox*>("cmbVB")->currentText(), QStringLiteral("128"));
+    QCOMPARE(w->findChild<QComboBox*>("cmbS")->currentText(), QStringLiteral("320x240"));
+    w->findChild<QComboBox*>("cmbBR")->setEditText("100");
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 8);  // the same format again: no change
+    QCOMPARE(w->batchHost().panelValues().audioBitrate, QStringLiteral("100"));
+    QCOMPARE(listPosition(w->findChild<QComboBox*>("cmbBR")), -1);
   }
 
   // A value typed into a parameter box stands as typed when the user moves on
@@ -231,10 +231,10 @@ class TestStartup : public QObject {
     w->show();
     QApplication::setActiveWindow(w.get());
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    setListPosition(w->cmbOF, format);
-    const QMap<QString, QComboBox*> boxes{{"cmbVB", w->cmbVB}, {"cmbF", w->cmbF},
-                                          {"cmbS", w->cmbS},   {"cmbR", w->cmbR},
-                                          {"cmbBR", w->cmbBR}, {"cmbChannel", w->cmbChannel}};
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), format);
+    const QMap<QString, QComboBox*> boxes{{"cmbVB", w->findChild<QComboBox*>("cmbVB")}, {"cmbF", w->findChild<QComboBox*>("cmbF")},
+                                          {"cmbS", w->findChild<QComboBox*>("cmbS")},   {"cmbR", w->findChild<QComboBox*>("cmbR")},
+                                          {"cmbBR", w->findChild<QComboBox*>("cmbBR")}, {"cmbChannel", w->findChild<QComboBox*>("cmbChannel")}};
     QComboBox* combo = boxes.value(box);
     QLineEdit* edit = combo->lineEdit();
     QTest::mouseClick(edit, Qt::LeftButton);
@@ -254,19 +254,19 @@ class TestStartup : public QObject {
     if (leave == "tab") {
       QTest::keyClick(edit, Qt::Key_Tab);
     } else if (leave == "click") {
-      QTest::mouseClick(w->txtPath, Qt::LeftButton);
+      QTest::mouseClick(w->findChild<QLineEdit*>("txtPath"), Qt::LeftButton);
     } else {
       QTest::keyClick(edit, Qt::Key_Return);
-      QTest::mouseClick(w->txtPath, Qt::LeftButton);
+      QTest::mouseClick(w->findChild<QLineEdit*>("txtPath"), Qt::LeftButton);
     }
     QTRY_VERIFY(!edit->hasFocus());
     QCOMPARE(combo->currentText(), typed);
     QCOMPARE(edit->text(), typed);
 
-    const PanelValues v = w->panelValues();
+    const PanelValues v = w->batchHost().panelValues();
     const BuildContext ctx{sb.programFolder(), sb.path("work/tmp.mp4")};
-    const QString line = CommandLines::stageOne(v, "/in/clip.avi", "/out/clip.mp3", ctx).display() +
-                         "\n" + CommandLines::stageTwo(v, "/out/clip.rmvb", ctx).display();
+    const QString line = CommandLines::stageOne(v, "/in/clip.avi", "/out/clip.mp3", ctx).displayText +
+                         "\n" + CommandLines::stageTwo(v, "/out/clip.rmvb", ctx).displayText;
     if (!fragment.isEmpty()) QVERIFY2(line.contains(fragment), qPrintable(line));
   }
 
@@ -279,10 +279,10 @@ class TestStartup : public QObject {
     QCOMPARE(p.format, 0);
     QCOMPARE((QStringList{p.vb, p.f, p.s, p.r, p.br, p.channel}),
              (QStringList{"1200", "29", "原始大小", "44100", "320", "双声道"}));
-    QCOMPARE(w->txtPath->text(), defaultOutput(sb));
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->text(), defaultOutput(sb));
     QVERIFY(!QFileInfo::exists(defaultOutput(sb)));  // made by the first batch, not here
     QCOMPARE(w->windowTitle(), QStringLiteral("Vantrel"));
-    QCOMPARE(w->lblWeb->text(), QStringLiteral("Vantrel"));
+    QCOMPARE(w->findChild<QLabel*>("lblWeb")->text(), QStringLiteral("Vantrel"));
     QCOMPARE(options().soundSwitch, qint16(0));
     QVERIFY(!sb.exists("setup.ini") && !sb.exists("options.ini"));  // start-up writes nothing
   }
@@ -323,26 +323,26 @@ class TestStartup : public QObject {
     const QString out = defaultOutput(sb);
     {
       auto w = sb.start();
-      setListPosition(w->cmbOF, format);
-      if (bitrate.startsWith("pick:")) setListPosition(w->cmbBR, bitrate.mid(5).toInt());
-      if (bitrate.startsWith("type:")) w->cmbBR->setEditText(bitrate.mid(5));
-      if (path == "{empty}") w->txtPath->clear();
-      else if (!path.isEmpty()) w->txtPath->setText(path);
+      setListPosition(w->findChild<QComboBox*>("cmbOF"), format);
+      if (bitrate.startsWith("pick:")) setListPosition(w->findChild<QComboBox*>("cmbBR"), bitrate.mid(5).toInt());
+      if (bitrate.startsWith("type:")) w->findChild<QComboBox*>("cmbBR")->setEditText(bitrate.mid(5));
+      if (path == "{empty}") w->findChild<QLineEdit*>("txtPath")->clear();
+      else if (!path.isEmpty()) w->findChild<QLineEdit*>("txtPath")->setText(path);
       w->imgExit_Click();
       QCOMPARE(sb.endRequests, 1);
     }
     QCOMPARE(sb.read("setup.ini"), QByteArray(stored).replace("{out}", out.toUtf8()));
     auto w = sb.start();
-    QCOMPARE(w->cmbOF->currentIndex(), format);
-    QCOMPARE((QStringList{w->cmbBR->currentText(), w->cmbR->currentText(),
-                          w->cmbChannel->currentText()}),
+    QCOMPARE(w->findChild<QComboBox*>("cmbOF")->currentIndex(), format);
+    QCOMPARE((QStringList{w->findChild<QComboBox*>("cmbBR")->currentText(), w->findChild<QComboBox*>("cmbR")->currentText(),
+                          w->findChild<QComboBox*>("cmbChannel")->currentText()}),
              audio);
-    QCOMPARE(w->txtPath->text(), QString(restoredPath).replace("{out}", out));
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->text(), QString(restoredPath).replace("{out}", out));
     if (audio[0] == "320") {
       // What the audio lines are built from after the round trip.
-      PanelValues v = w->panelValues();
+      PanelValues v = w->batchHost().panelValues();
       v.format = 8;
-      const QString line = CommandLines::stageOne(v, "/in/a.avi", "/out/a.mp3", {}).display();
+      const QString line = CommandLines::stageOne(v, "/in/a.avi", "/out/a.mp3", {}).displayText;
       QVERIFY2(line.contains(" -ab 320k "), qPrintable(line));
     }
   }
@@ -351,7 +351,7 @@ class TestStartup : public QObject {
     Sandbox sb;
     sb.write("setup.ini", setupLines({"9", "2", "0", "/kept", "0"}));
     auto w = sb.start();
-    setListPosition(w->cmbOF, 7);
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 7);
     w->show();
     QVERIFY(w->close());
     QCOMPARE(sb.endRequests, 1);
@@ -447,18 +447,18 @@ class TestStartup : public QObject {
     QElapsedTimer clock;
     clock.start();
     auto w = sb.start();
-    QCOMPARE(w->cmbOF->currentIndex(), format);
-    QCOMPARE((QStringList{w->cmbBR->currentText(), w->cmbR->currentText(),
-                          w->cmbChannel->currentText()}),
+    QCOMPARE(w->findChild<QComboBox*>("cmbOF")->currentIndex(), format);
+    QCOMPARE((QStringList{w->findChild<QComboBox*>("cmbBR")->currentText(), w->findChild<QComboBox*>("cmbR")->currentText(),
+                          w->findChild<QComboBox*>("cmbChannel")->currentText()}),
              audio);
-    QCOMPARE(w->txtPath->text(), path == "{out}" ? defaultOutput(sb) : path);
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->text(), path == "{out}" ? defaultOutput(sb) : path);
     const OptionValues& o = ::options();
     QCOMPARE((QList<int>{o.soundSwitch, o.cutterSwitch, o.cutStart, o.cutEnd}), values);
 
     // The exit always ends the program, whether setup.ini can be written or not;
     // a written one brings back the same panel.
     const Panel before = panelOf(*w);
-    const QString folder = w->txtPath->text();
+    const QString folder = w->findChild<QLineEdit*>("txtPath")->text();
     w->imgExit_Click();
     QCOMPARE(sb.endRequests, 1);
     QVERIFY(clock.elapsed() < 5000);
@@ -470,7 +470,7 @@ class TestStartup : public QObject {
     const Panel after = panelOf(*again);
     QCOMPARE(after.format, before.format);
     QCOMPARE((QStringList{after.br, after.r, after.channel}), (QStringList{before.br, before.r, before.channel}));
-    QCOMPARE(again->txtPath->text(), folder);
+    QCOMPARE(again->findChild<QLineEdit*>("txtPath")->text(), folder);
   }
 
   void unwritableProgramFolderUsesUserFolders() {
@@ -480,7 +480,7 @@ class TestStartup : public QObject {
     AppDirs::setProgramFolder(sb.path("plain/installed"));
     auto w = sb.start();
     const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-    QCOMPARE(w->txtPath->text(), QDir(videos).filePath("Vantrel"));
+    QCOMPARE(w->findChild<QLineEdit*>("txtPath")->text(), QDir(videos).filePath("Vantrel"));
     w->imgExit_Click();
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QVERIFY2(QFileInfo(QDir(config).filePath("setup.ini")).isFile(), qPrintable(config));
@@ -530,7 +530,7 @@ class TestStartup : public QObject {
               "echo \"$$ $!\" > '" + pids.toUtf8() + "'\nwait\n");
     sb.write("song.wav", "RIFF");
     auto w = sb.start();
-    setListPosition(w->cmbOF, 8);
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 8);
     w->AppendFile(sb.path("song.wav"));
     w->imgStart_Click();
     QTRY_VERIFY_WITH_TIMEOUT(sb.read("pids").split(' ').size() == 2, 10000);
@@ -538,7 +538,7 @@ class TestStartup : public QObject {
     // Its partial file, as the encoders name it until the output is whole.
     const QStringList outputs = QDir(defaultOutput(sb)).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(outputs.size(), 1);
-    QVERIFY(w->driver.isRunning());
+    QVERIFY(w->batchDriver().isRunning());
 
     w->imgExit_Click();
     const bool gone = QTest::qWaitFor(
@@ -643,11 +643,11 @@ class TestStartup : public QObject {
     writeTool(sb, "coder", "#!/bin/sh\nexit 0\n");
     sb.write("song.wav", "RIFF");
     auto w = sb.start();
-    setListPosition(w->cmbOF, 8);
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 8);
     auto runBatch = [&] {
       w->AppendFile(sb.path("song.wav"));
       w->imgStart_Click();
-      QTRY_VERIFY_WITH_TIMEOUT(!w->driver.isRunning(), 10000);
+      QTRY_VERIFY_WITH_TIMEOUT(!w->batchDriver().isRunning(), 10000);
     };
     runBatch();
     QCOMPARE(sb.shell.sounds.size(), 1);

@@ -21,12 +21,12 @@ struct BatchRig : FakeProgramFolder {
 
   BatchRig() {
     w = std::make_unique<frmMain>(frmMain::Services{&dialogs, &shell});
-    w->txtPath->setText(out);
+    w->findChild<QLineEdit*>("txtPath")->setText(out);
   }
 
   bool runBatch(int timeoutMs = 20000) {
-    QSignalSpy ended(&w->driver, &BatchDriver::batchEnded);
-    w->Command3->click();
+    QSignalSpy ended(&w->batchDriver(), &BatchDriver::batchEnded);
+    w->findChild<QPushButton*>("Command3")->click();
     return ended.wait(timeoutMs);
   }
 };

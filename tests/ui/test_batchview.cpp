@@ -65,22 +65,22 @@ class TestBatchView : public QObject {
   std::unique_ptr<frmMain> w_;
 
   frmMain& w() { return *w_; }
-  QModelIndex cell(int row, int column = 0) { return w().LV->model()->index(row, column); }
+  QModelIndex cell(int row, int column = 0) { return w().findChild<QTreeView*>("LV")->model()->index(row, column); }
   bool marked(int row) { return !cell(row).data(Qt::DecorationRole).value<QIcon>().isNull(); }
 
   // The tool tip the list shows when the mouse rests on a row.
   QString toolTipAt(int row) {
     QToolTip::hideText();
-    const QPoint at = w().LV->visualRect(cell(row)).center();
-    QHelpEvent help(QEvent::ToolTip, at, w().LV->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(w().LV->viewport(), &help);
+    const QPoint at = w().findChild<QTreeView*>("LV")->visualRect(cell(row)).center();
+    QHelpEvent help(QEvent::ToolTip, at, w().findChild<QTreeView*>("LV")->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w().findChild<QTreeView*>("LV")->viewport(), &help);
     return QToolTip::isVisible() ? QToolTip::text() : QString();
   }
 
   // The colour the list paints behind a row, away from its text.
   QColor backgroundOf(int row) {
-    const QImage shot = w().LV->viewport()->grab().toImage();
-    const QRect r = w().LV->visualRect(cell(row, 1));
+    const QImage shot = w().findChild<QTreeView*>("LV")->viewport()->grab().toImage();
+    const QRect r = w().findChild<QTreeView*>("LV")->visualRect(cell(row, 1));
     return shot.pixelColor(r.right() - 3, r.center().y());
   }
 
@@ -105,21 +105,21 @@ class TestBatchView : public QObject {
     w().AppendFile(a);
     w().AppendFile(b);
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
-    w().batchProgress(progressOf(1, 2, a));
+    w().batchHost().batchProgress(progressOf(1, 2, a));
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel \u2014 1/2 视频 一.mp4"));
     w().lstFile.removeAt(0);
-    w().batchProgress(progressOf(2, 2, b));
+    w().batchHost().batchProgress(progressOf(2, 2, b));
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel \u2014 2/2 clip.two.avi"));
     // The documented controls stay where they are.
-    QCOMPARE(w().LV->geometry(), QRect(4, 90, 455, 274));
-    QCOMPARE(w().lblPB->pos(), QPoint(218, 378));
-    w().batchFinished({});
+    QCOMPARE(w().findChild<QTreeView*>("LV")->geometry(), QRect(4, 90, 455, 274));
+    QCOMPARE(w().findChild<QLabel*>("lblPB")->pos(), QPoint(218, 378));
+    w().batchHost().batchFinished({});
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
     // A stopped or failed start ends the same way.
-    w().batchProgress(progressOf(1, 1, b));
+    w().batchHost().batchProgress(progressOf(1, 1, b));
     BatchSummary stopped;
     stopped.stopped = true;
-    w().batchFinished(stopped);
+    w().batchHost().batchFinished(stopped);
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
   }
 
@@ -133,7 +133,7 @@ class TestBatchView : public QObject {
     const QColor plain = backgroundOf(1);
     QCOMPARE(backgroundOf(0), plain);
 
-    w().batchProgress(progressOf(1, 3, a));
+    w().batchHost().batchProgress(progressOf(1, 3, a));
     QVERIFY(backgroundOf(0) != plain);
     QVERIFY(cell(0).data(Qt::FontRole).value<QFont>().bold());
     QCOMPARE(backgroundOf(1), plain);
@@ -141,10 +141,10 @@ class TestBatchView : public QObject {
 
     w().lstFile.removeAt(0);  // a is done; b has not started yet
     QCOMPARE(backgroundOf(0), plain);
-    w().batchProgress(progressOf(2, 3, b));
+    w().batchHost().batchProgress(progressOf(2, 3, b));
     QVERIFY(backgroundOf(0) != plain);
 
-    w().batchFinished({});
+    w().batchHost().batchFinished({});
     QCOMPARE(backgroundOf(0), plain);
     QVERIFY(!cell(0).data(Qt::FontRole).value<QFont>().bold());
   }
@@ -167,17 +167,17 @@ class TestBatchView : public QObject {
     s.converted = 1;
     s.failures = {failureOf(bad, QStringLiteral("不是可识别的媒体文件")),
                   failureOf(gone, QStringLiteral("源文件不存在"))};
-    w().batchFinished(s);
+    w().batchHost().batchFinished(s);
     QVERIFY(!marked(0) && !marked(1));
     QVERIFY(marked(2) && marked(3));
     QCOMPARE(toolTipAt(2), QStringLiteral("不是可识别的媒体文件"));
     QCOMPARE(toolTipAt(3), QStringLiteral("源文件不存在"));
     QCOMPARE(toolTipAt(1), ok);  // an unmarked row keeps its path as tool tip
-    QVERIFY(w().picText->isHidden());
+    QVERIFY(w().findChild<QFrame*>("picText")->isHidden());
 
     // The user removes the first row: the marks stay with their files.
-    QTest::mouseClick(w().LV->viewport(), Qt::LeftButton, {},
-                      w().LV->visualRect(cell(0)).center());
+    QTest::mouseClick(w().findChild<QTreeView*>("LV")->viewport(), Qt::LeftButton, {},
+                      w().findChild<QTreeView*>("LV")->visualRect(cell(0)).center());
     w().findChild<QAction*>(QStringLiteral("menuRemoveSelected"))->trigger();
     QCOMPARE(w().lstFile.paths(), QStringList({ok, bad, gone}));
     QVERIFY(!marked(0) && marked(1) && marked(2));
@@ -186,7 +186,7 @@ class TestBatchView : public QObject {
     // A marked file converted in the next batch leaves with its mark; one
     // that fails again gets its new reason.
     w().lstFile.removeAt(0);
-    w().batchProgress(progressOf(1, 2, bad));
+    w().batchHost().batchProgress(progressOf(1, 2, bad));
     QVERIFY(marked(0));  // still marked while it converts
     w().lstFile.removeAt(0);
     w().lstFile.removeAt(0);
@@ -194,7 +194,7 @@ class TestBatchView : public QObject {
     QVERIFY(!marked(0));
     s = {};
     s.failures = {failureOf(gone, QStringLiteral("磁盘空间不足"))};
-    w().batchFinished(s);
+    w().batchHost().batchFinished(s);
     QCOMPARE(toolTipAt(0), QStringLiteral("磁盘空间不足"));
 
     // Remove all takes every mark away; the same path queued anew is clean.
@@ -239,7 +239,7 @@ class TestBatchView : public QObject {
       seen.lastRowMarked = marked(299);
       QTest::mouseClick(box->okButton(), Qt::LeftButton);
     });
-    w().batchFinished(s);
+    w().batchHost().batchFinished(s);
     QVERIFY(seen.shown);
     QVERIFY2(screen.contains(seen.frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
                                                         .arg(seen.frame.x()).arg(seen.frame.y())
@@ -262,10 +262,10 @@ class TestBatchView : public QObject {
     w().AppendFile(QStringLiteral("/v/a.mp4"));
     BatchSummary s;
     s.converted = 3;
-    w().batchFinished(s);
+    w().batchHost().batchFinished(s);
     BatchSummary stopped;
     stopped.stopped = true;
-    w().batchFinished(stopped);
+    w().batchHost().batchFinished(stopped);
     QVERIFY(prompts.said("warning").isEmpty());
     QVERIFY(!marked(0));
   }
@@ -277,7 +277,7 @@ class TestBatchView : public QObject {
     w().AppendFile(QStringLiteral("/v/a.wav"));
     BatchSummary s;
     s.failures = {failureOf(QStringLiteral("/v/a.wav"), QStringLiteral("编码程序异常结束"), {})};
-    w().batchFinished(s);
+    w().batchHost().batchFinished(s);
     QCOMPARE(prompts.said("warning"),
              QStringList{QStringLiteral("Vantrel:1 个文件转换失败，已放回列表末尾。\n\n"
                                         "/v/a.wav\n原因：编码程序异常结束")});
@@ -309,7 +309,7 @@ class TestBatchView : public QObject {
         box->reject();
       }
     });
-    QCOMPARE(w().confirmStop(), stop);
+    QCOMPARE(w().batchHost().confirmStop(), stop);
     QVERIFY(clicked);
     QCOMPARE(text, QStringLiteral("正在转换，要停止吗？"));
     QCOMPARE(caption, QStringLiteral("Vantrel"));
@@ -322,11 +322,11 @@ class TestBatchView : public QObject {
   void stopQuestionClosesWhenTheBatchEnds() {
     RealBoxes real;
     w().AppendFile(QStringLiteral("/v/a.mp4"));
-    w().batchProgress(progressOf(1, 1, QStringLiteral("/v/a.mp4")));
+    w().batchHost().batchProgress(progressOf(1, 1, QStringLiteral("/v/a.mp4")));
     QPointer<QMessageBox> asked;
     modal::when<QMessageBox>([&](QMessageBox* box) {
       asked = box;
-      w().batchFinished({});  // the batch ends inside the question's loop
+      w().batchHost().batchFinished({});  // the batch ends inside the question's loop
     });
     // Should the end not close it, the box is closed late, and the clock tells.
     QTimer::singleShot(4500, w_.get(), [&] {
@@ -334,7 +334,7 @@ class TestBatchView : public QObject {
     });
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!w().confirmStop());
+    QVERIFY(!w().batchHost().confirmStop());
     QVERIFY(clock.elapsed() < 3000);  // closed by the end of the batch, not late
     QVERIFY(!asked);  // the box is gone
     QCOMPARE(w().windowTitle(), QStringLiteral("Vantrel"));
@@ -342,7 +342,7 @@ class TestBatchView : public QObject {
     modal::when<QMessageBox>([&](QMessageBox* box) {
       QTest::mouseClick(buttonWithText(box, QStringLiteral("是(&Y)")), Qt::LeftButton);
     });
-    QVERIFY(w().confirmStop());
+    QVERIFY(w().batchHost().confirmStop());
   }
 
   // A prompter that cannot close its question and answers yes after the
@@ -350,17 +350,17 @@ class TestBatchView : public QObject {
   void lateYesActsOnNothing() {
     RecordingPrompter prompts;
     prompts.answer = true;
-    prompts.onQuestion = [this] { w().batchFinished({}); };
-    QVERIFY(!w().confirmStop());
+    prompts.onQuestion = [this] { w().batchHost().batchFinished({}); };
+    QVERIFY(!w().batchHost().confirmStop());
     prompts.onQuestion = nullptr;
-    QVERIFY(w().confirmStop());
+    QVERIFY(w().batchHost().confirmStop());
     QCOMPARE(prompts.said("question").size(), 2);
   }
 
   // The empty-list warning keeps its documented text and caption.
   void emptyListWarning() {
     RecordingPrompter prompts;
-    w().warnEmptyList();
+    w().batchHost().warnEmptyList();
     QCOMPARE(prompts.said("warning"), QStringList{QStringLiteral("添加:请先添加一个文件")});
   }
 };

@@ -20,39 +20,39 @@ class TestBatchWindow : public QObject {
 
 void TestBatchWindow::emptyListWarns() {
   BatchRig rig;
-  rig.w->Command3->click();
+  rig.w->findChild<QPushButton*>("Command3")->click();
   QCOMPARE(rig.boxes.messages, QStringList{"warning:添加:请先添加一个文件"});
-  QVERIFY(!rig.w->driver.isRunning());
-  QVERIFY(rig.w->cmbOF->isEnabled());
-  QVERIFY(rig.w->CmdToolsBar[0]->isEnabled());
+  QVERIFY(!rig.w->batchDriver().isRunning());
+  QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
+  QVERIFY(rig.w->findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(0))->isEnabled());
 }
 
 void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
   BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
   rig.w->AppendFile(rig.source("slow.wav"));
-  rig.w->Command3->click();
-  QVERIFY(rig.w->driver.isRunning());
+  rig.w->findChild<QPushButton*>("Command3")->click();
+  QVERIFY(rig.w->batchDriver().isRunning());
   QVERIFY(rig.calls().isEmpty());  // nothing starts inside the click
   auto& w = *rig.w;
-  for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.CmdToolsBar[i]->isEnabled());
-  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
+  for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
+  for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
-  for (QWidget* c : std::initializer_list<QWidget*>{w.Command3, w.txtPath, w.cmdBrowse, w.LV})
+  for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QPushButton*>("Command3"), w.findChild<QLineEdit*>("txtPath"), w.findChild<QPushButton*>("cmdBrowse"), w.findChild<QTreeView*>("LV")})
     QVERIFY(c->isEnabled());
   rig.boxes.answer = true;
-  QSignalSpy ended(&w.driver, &BatchDriver::batchEnded);
+  QSignalSpy ended(&w.batchDriver(), &BatchDriver::batchEnded);
   QTRY_VERIFY(!rig.calls().isEmpty());
-  w.Command3->click();
+  w.findChild<QPushButton*>("Command3")->click();
   QVERIFY(ended.wait(10000));
-  for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.CmdToolsBar[i]->isEnabled());
-  for (QWidget* c : std::initializer_list<QWidget*>{w.cmbOF, w.cmbR, w.cmbBR, w.cmbS, w.cmbVB, w.cmbF, w.cmbChannel, w.lblFeed})
+  for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
+  for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY(c->isEnabled());
 }
 
 void TestBatchWindow::failedFileIsReportedInOneBox() {
   BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
   const QString bad = rig.source("bad.wav");
   const QString unreadable = rig.source("reason:not-media.wav");
   rig.w->AppendFile(bad);
@@ -69,24 +69,24 @@ void TestBatchWindow::failedFileIsReportedInOneBox() {
   QVERIFY(box.contains(QStringLiteral("不是可识别的媒体文件")));
   QVERIFY(box.contains("coder: error: the not-media happened"));
   QVERIFY(!box.contains("Pos: "));  // never a progress line
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("Done."));
-  QVERIFY(rig.w->cmbOF->isEnabled());
-  QVERIFY(rig.w->picText->isHidden());  // the hint never stands over rows
+  QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
+  QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
+  QVERIFY(rig.w->findChild<QFrame*>("picText")->isHidden());  // the hint never stands over rows
 }
 
 void TestBatchWindow::stopAsksAndStops() {
   BatchRig rig;
-  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
   const QString slow = rig.source("slow.wav");
   rig.w->AppendFile(slow);
   rig.boxes.answer = true;
-  QSignalSpy ended(&rig.w->driver, &BatchDriver::batchEnded);
-  rig.w->Command3->click();
+  QSignalSpy ended(&rig.w->batchDriver(), &BatchDriver::batchEnded);
+  rig.w->findChild<QPushButton*>("Command3")->click();
   QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
-  rig.w->Command3->click();
+  rig.w->findChild<QPushButton*>("Command3")->click();
   QVERIFY(ended.wait(10000));
   QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止吗？"});
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("已停止"));
+  QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("已停止"));
   QVERIFY(rig.outputs().isEmpty());
   QVERIFY(rig.shell.folders.isEmpty());  // nothing new to show
   QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
@@ -95,13 +95,13 @@ void TestBatchWindow::stopAsksAndStops() {
 void TestBatchWindow::startFailureSaysWhatFailed() {
   BatchRig rig;
   QFile::remove(rig.app + "/data/coder");
-  rig.w->cmbOF->setCurrentIndex(8);
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
   rig.w->AppendFile(rig.source("a.wav"));
   QVERIFY(rig.runBatch());
   QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
-  QCOMPARE(rig.w->lblPB->text(), QStringLiteral("无法启动编码程序"));
+  QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("无法启动编码程序"));
   QVERIFY(rig.shell.folders.isEmpty());
-  QVERIFY(rig.w->cmbOF->isEnabled());
+  QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
 }
 
 QTEST_MAIN(TestBatchWindow)

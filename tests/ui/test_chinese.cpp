@@ -121,8 +121,8 @@ class TestChinese : public QObject {
       }
       closeWith(d, QStringLiteral("取消"));
     });
-    w().txtPath->setText(programDir_.path());  // where the picker starts
-    QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
+    w().findChild<QLineEdit*>("txtPath")->setText(programDir_.path());  // where the picker starts
+    QTest::mouseClick(w().findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
     QVERIFY(seen.shown);
     QVERIFY(seen.qtsOwn);
     QCOMPARE(seen.title, QStringLiteral("请选择一个文件夹:"));
@@ -131,7 +131,7 @@ class TestChinese : public QObject {
     for (const char* english : {"Look in:", "Directory:", "&Choose", "Cancel"})
       QVERIFY(!seen.texts.contains(QString::fromUtf8(english)));
     QCOMPARE(kind, QStringLiteral("文件夹"));
-    QCOMPARE(w().txtPath->text(), AppDirs::defaultOutputFolder());
+    QCOMPARE(w().findChild<QLineEdit*>("txtPath")->text(), AppDirs::defaultOutputFolder());
   }
 
   // "添加文件": Qt's own file dialog under its documented caption; a name
@@ -156,7 +156,7 @@ class TestChinese : public QObject {
       QTest::keyClick(name, Qt::Key_Return);  // the message runs here and is closed
       closeWith(d, QStringLiteral("取消"));
     });
-    QTest::mouseClick(w().CmdToolsBar[0], Qt::LeftButton);
+    QTest::mouseClick(w().findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(0)), Qt::LeftButton);
     QVERIFY(seen.shown);
     QVERIFY(seen.qtsOwn);
     QCOMPARE(seen.title, QStringLiteral("Open Files"));
@@ -179,12 +179,12 @@ class TestChinese : public QObject {
       if (QAbstractButton* b = box->button(QMessageBox::Ok)) ok = b->text();
       closeWith(box, QStringLiteral("确定"));
     });
-    QTest::mouseClick(w().Command3, Qt::LeftButton);
+    QTest::mouseClick(w().findChild<QPushButton*>("Command3"), Qt::LeftButton);
     QCOMPARE(text, QStringLiteral("请先添加一个文件"));
     QCOMPARE(caption, QStringLiteral("添加"));
     QCOMPARE(icon, QMessageBox::Warning);
     QCOMPARE(ok, QStringLiteral("确定"));
-    QCOMPARE(w().Command3->text(), QStringLiteral("立刻开始转换！"));
+    QCOMPARE(w().findChild<QPushButton*>("Command3")->text(), QStringLiteral("立刻开始转换！"));
   }
 };
 

@@ -14,7 +14,7 @@
 #include "chrome_support.h"
 #include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
-#include "settings/widgets/frmoptions.h"
+#include "ui/frmoptions.h"
 #include "ui/formhelpers.h"
 #include "ui/frmmain.h"
 #include "ui/frmsuggest.h"
@@ -30,6 +30,9 @@ class ChromeTest : public QObject {
   QList<QWidget*> moves_;  // windows whose move was started
 
   frmMain& w() { return *w_; }
+  QToolButton* button(int index) {
+    return w().findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(index));
+  }
 
   static bool lit(const QLabel* spot) { return !spot->pixmap().isNull(); }
 
@@ -59,39 +62,58 @@ class ChromeTest : public QObject {
   }
   void cleanup() { w_.reset(); }
 
-  void layoutAtTheDocumentedPixels() {
+  void layoutHoldsEveryControlApart() {
     QCOMPARE(w().size(), QSize(698, 455));
-    const struct {
-      QWidget* control;
-      QRect geometry;
-    } expected[] = {
-        {w().CmdToolsBar[0], {0, 0, 95, 66}},    {w().CmdToolsBar[1], {94, 0, 95, 66}},
-        {w().CmdToolsBar[2], {188, 0, 95, 66}},  {w().CmdToolsBar[4], {282, 0, 95, 66}},
-        {w().CmdToolsBar[5], {376, 0, 95, 66}},  {w().imgHelp, {635, 8, 15, 15}},
-        {w().imgMin, {652, 9, 14, 14}},          {w().imgExit, {672, 10, 15, 15}},
-        {w().lblFeed, {624, 432, 48, 13}},       {w().lblWeb, {6, 430, 165, 13}},
-        {w().cmdBrowse, {630, 326, 47, 20}},
-    };
-    for (const auto& e : expected) {
-      QVERIFY(e.control);
-      QCOMPARE(e.control->geometry(), e.geometry);
-      QVERIFY(e.control->isVisible());
-    }
-    QVERIFY(!w().CmdToolsBar[3] && !w().CmdToolsBar[6]);
-    const char* captions[] = {"添加文件", "添加文件夹", "移除文件", nullptr, "提示设置", "退出程序"};
+    // The tool bar: five buttons in one row from the left edge, in command
+    // order, each with its caption and picture; slots 3 and 6 have none.
+    QVERIFY(!button(3) && !button(6));
+    int lastX = -1;
     for (int i : {0, 1, 2, 4, 5}) {
-      QCOMPARE(w().CmdToolsBar[i]->text(), QString::fromUtf8(captions[i]));
-      QVERIFY(!w().CmdToolsBar[i]->icon().isNull());
+      QToolButton* b = button(i);
+      QVERIFY(b);
+      QVERIFY(b->isVisible());
+      QCOMPARE(b->y(), 0);
+      QVERIFY(b->x() > lastX);
+      lastX = b->x();
+      QVERIFY(!b->text().isEmpty());
+      QVERIFY(!b->icon().isNull());
     }
+    // Every visible control lies inside the window, and no two of the panel's
+    // and the list's controls cover each other (a wrong number in the layout
+    // hides one under another).
+    QList<QWidget*> shown;
+    for (QWidget* c : w().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (!c->isVisible() || c->objectName().isEmpty()) continue;
+      QVERIFY2(w().rect().contains(c->geometry()), qPrintable(c->objectName()));
+      if (c->objectName() != "picText") shown << c;
+    }
+    // The empty-list hint stands inside the list.
+    QVERIFY(w().findChild<QWidget*>("LV")->geometry().contains(w().findChild<QWidget*>("picText")->geometry()));
+    for (const char* name : {"LV", "cmbOF", "cmbVB", "cmbF", "cmbS", "cmbR", "cmbBR", "cmbChannel",
+                             "txtPath", "cmdBrowse", "Command3", "pb", "lblFeed", "lblWeb", "imgHelp",
+                             "imgMin", "imgExit"})
+      QVERIFY2(w().findChild<QWidget*>(name) && shown.contains(w().findChild<QWidget*>(name)), name);
+    for (qsizetype a = 0; a < shown.size(); ++a)
+      for (qsizetype b = a + 1; b < shown.size(); ++b) {
+        const bool bar = shown[a]->objectName().startsWith("CmdToolsBar") &&
+                         shown[b]->objectName().startsWith("CmdToolsBar");
+        if (bar) continue;  // the tool-bar buttons share their edge pixel
+        QVERIFY2(!shown[a]->geometry().intersects(shown[b]->geometry()),
+                 qPrintable(shown[a]->objectName() + " / " + shown[b]->objectName()));
+      }
     // The point used as "the body" below is free of controls.
     QCOMPARE(w().childAt(bodyPoint()), nullptr);
   }
 
   void toolbarButtonsRunTheirCommands() {
-    // Button index -> command index; the gaps in the bar run nothing.
-    const int expected[] = {0, 6, 1, -1, 2, 4, -1};
-    for (int i = 0; i < 7; ++i) QCOMPARE(frmMain::toolbarCommand(i), expected[i]);
-    for (int i : {-1, 7, 100}) QCOMPARE(frmMain::toolbarCommand(i), -1);
+    // Add file asks for a file, Add folder for a folder, and nothing else.
+    QTest::mouseClick(button(0), Qt::LeftButton);
+    QCOMPARE(dialogs_.openRequests.size(), 1);
+    QCOMPARE(dialogs_.folderCalls.size(), 0);
+    QTest::mouseClick(button(1), Qt::LeftButton);
+    QCOMPARE(dialogs_.folderCalls.size(), 1);
+    QCOMPARE(dialogs_.openRequests.size(), 1);
+    QCOMPARE(shell_.calls(), 0);
   }
 
   void commandSwitchHelpAndUnknownIndices() {
@@ -111,74 +133,74 @@ class ChromeTest : public QObject {
   }
 
   void hotSpotsLightUnderTheMouseAndClearOnTheBody() {
-    QLabel* spots[] = {w().imgHelp, w().imgMin, w().imgExit};
+    QLabel* spots[] = {w().findChild<QLabel*>("imgHelp"), w().findChild<QLabel*>("imgMin"), w().findChild<QLabel*>("imgExit")};
     for (QLabel* s : spots) QVERIFY(!lit(s));  // no picture at rest
     for (QLabel* s : spots) {
       QTest::mouseMove(s, QPoint(7, 7));
       QTRY_VERIFY(lit(s));
     }
-    QTest::mouseMove(w().lblFeed, QPoint(20, 6));
-    QTRY_VERIFY(w().lblFeed->font().bold());
+    QTest::mouseMove(w().findChild<QLabel*>("lblFeed"), QPoint(20, 6));
+    QTRY_VERIFY(w().findChild<QLabel*>("lblFeed")->font().bold());
     // Moving on without a button only resets the hover states.
     QTest::mouseMove(&w(), bodyPoint());
-    QTRY_VERIFY(!w().lblFeed->font().bold());
+    QTRY_VERIFY(!w().findChild<QLabel*>("lblFeed")->font().bold());
     for (QLabel* s : spots) QVERIFY(!lit(s));
     QVERIFY(moves_.isEmpty());
   }
 
   void helpAndMinimiseClearTheirPictureOnClick() {
-    QTest::mouseMove(w().imgHelp, QPoint(7, 7));
-    QTRY_VERIFY(lit(w().imgHelp));
-    QTest::mouseClick(w().imgHelp, Qt::LeftButton, {}, QPoint(7, 7));
+    QTest::mouseMove(w().findChild<QLabel*>("imgHelp"), QPoint(7, 7));
+    QTRY_VERIFY(lit(w().findChild<QLabel*>("imgHelp")));
+    QTest::mouseClick(w().findChild<QLabel*>("imgHelp"), Qt::LeftButton, {}, QPoint(7, 7));
     QCOMPARE(shell_.urls.size(), 1);
     QVERIFY(shell_.urls[0].toLocalFile().endsWith(QStringLiteral("/help.html")));
-    QVERIFY(!lit(w().imgHelp));  // although the mouse still rests on it
+    QVERIFY(!lit(w().findChild<QLabel*>("imgHelp")));  // although the mouse still rests on it
     QVERIFY(moves_.isEmpty());   // a press on a hot spot is no window drag
 
-    QTest::mouseMove(w().imgMin, QPoint(7, 7));
-    QTRY_VERIFY(lit(w().imgMin));
-    QTest::mouseClick(w().imgMin, Qt::LeftButton, {}, QPoint(7, 7));
+    QTest::mouseMove(w().findChild<QLabel*>("imgMin"), QPoint(7, 7));
+    QTRY_VERIFY(lit(w().findChild<QLabel*>("imgMin")));
+    QTest::mouseClick(w().findChild<QLabel*>("imgMin"), Qt::LeftButton, {}, QPoint(7, 7));
     QTRY_VERIFY(w().isMinimized());
-    QVERIFY(!lit(w().imgMin));
+    QVERIFY(!lit(w().findChild<QLabel*>("imgMin")));
   }
 
   void hotSpotClickNeedsPressAndReleaseOnIt() {
     // Released elsewhere: no click.
-    QTest::mousePress(w().imgHelp, Qt::LeftButton, {}, QPoint(7, 7));
-    QTest::mouseRelease(w().imgHelp, Qt::LeftButton, {}, QPoint(40, 40));
+    QTest::mousePress(w().findChild<QLabel*>("imgHelp"), Qt::LeftButton, {}, QPoint(7, 7));
+    QTest::mouseRelease(w().findChild<QLabel*>("imgHelp"), Qt::LeftButton, {}, QPoint(40, 40));
     QCOMPARE(shell_.urls.size(), 0);
     // A double click opens help once, not twice.
-    QTest::mouseDClick(w().imgHelp, Qt::LeftButton, {}, QPoint(7, 7));
+    QTest::mouseDClick(w().findChild<QLabel*>("imgHelp"), Qt::LeftButton, {}, QPoint(7, 7));
     QCOMPARE(shell_.urls.size(), 1);
   }
 
   void homeLinkOpensTheHomePage() {
-    QTest::mouseClick(w().lblWeb, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(w().findChild<QLabel*>("lblWeb"), Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(shell_.urls, QList<QUrl>{QUrl(QStringLiteral(VANTREL_HOME_PAGE))});
   }
 
   void browsePicksOrResetsTheOutputFolder() {
     dialogs_.folderAnswers = {QStringLiteral("/media/videos/out")};
-    QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
+    QTest::mouseClick(w().findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
     QCOMPARE(dialogs_.folderCalls.size(), 1);
     QCOMPARE(dialogs_.folderCalls[0].prompt, QStringLiteral("请选择一个文件夹:"));
     QCOMPARE(dialogs_.folderCalls[0].owner, &w());
-    QCOMPARE(w().txtPath->text(), QStringLiteral("/media/videos/out"));
+    QCOMPARE(w().findChild<QLineEdit*>("txtPath")->text(), QStringLiteral("/media/videos/out"));
     // Cancel replaces whatever the box held with the default output folder.
-    w().txtPath->setText(QStringLiteral("/somewhere/typed by hand"));
-    QTest::mouseClick(w().cmdBrowse, Qt::LeftButton);
-    QCOMPARE(w().txtPath->text(), AppDirs::defaultOutputFolder());
-    QCOMPARE(w().txtPath->text(), JoinPath(programDir_.path(), QStringLiteral("output")));
+    w().findChild<QLineEdit*>("txtPath")->setText(QStringLiteral("/somewhere/typed by hand"));
+    QTest::mouseClick(w().findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(w().findChild<QLineEdit*>("txtPath")->text(), AppDirs::defaultOutputFolder());
+    QCOMPARE(w().findChild<QLineEdit*>("txtPath")->text(), JoinPath(programDir_.path(), QStringLiteral("output")));
   }
 
   void pressAndDragOnTheBodyMovesTheWindow() {
-    QTest::mouseMove(w().imgExit, QPoint(7, 7));
-    QTRY_VERIFY(lit(w().imgExit));
+    QTest::mouseMove(w().findChild<QLabel*>("imgExit"), QPoint(7, 7));
+    QTRY_VERIFY(lit(w().findChild<QLabel*>("imgExit")));
     QTest::mousePress(&w(), Qt::LeftButton, {}, bodyPoint());
     QVERIFY(moves_.isEmpty());  // a press alone does not move
     QTest::mouseMove(&w(), bodyPoint() + QPoint(5, 3));
     QCOMPARE(moves_, QList<QWidget*>{&w()});
-    QVERIFY(!lit(w().imgExit));
+    QVERIFY(!lit(w().findChild<QLabel*>("imgExit")));
     QTest::mouseRelease(&w(), Qt::LeftButton, {}, bodyPoint() + QPoint(5, 3));
     // Later moves without the button do not move it again.
     QTest::mouseMove(&w(), bodyPoint() + QPoint(9, 9));
@@ -188,7 +210,7 @@ class ChromeTest : public QObject {
   void dragThatBeganOnAControlDoesNotMoveTheWindow() {
     // The button keeps the mouse while it is held; released off the button,
     // nothing is clicked either.
-    QTest::mousePress(w().cmdBrowse, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mousePress(w().findChild<QPushButton*>("cmdBrowse"), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseMove(&w(), bodyPoint());
     QTest::mouseRelease(&w(), Qt::LeftButton, {}, bodyPoint());
     QVERIFY(moves_.isEmpty());
@@ -250,10 +272,10 @@ class ChromeTest : public QObject {
     };
     Seen first, second;
     inspect(&first, true);
-    QTest::mouseClick(w().lblFeed, Qt::LeftButton, {}, QPoint(20, 6));
+    QTest::mouseClick(w().findChild<QLabel*>("lblFeed"), Qt::LeftButton, {}, QPoint(20, 6));
     QVERIFY(first.found && first.modal && first.ownerless && first.fresh);
     inspect(&second, false);
-    QTest::mouseClick(w().lblFeed, Qt::LeftButton, {}, QPoint(20, 6));
+    QTest::mouseClick(w().findChild<QLabel*>("lblFeed"), Qt::LeftButton, {}, QPoint(20, 6));
     QVERIFY(second.found && second.fresh);
     for (QWidget* top : QApplication::topLevelWidgets())
       QVERIFY(!qobject_cast<frmSuggest*>(top));  // each form is gone when closed
@@ -270,12 +292,12 @@ class ChromeTest : public QObject {
         }
     });
     guard.start(0);
-    w().setBatchLock(true);
-    QTest::mouseMove(w().lblFeed, QPoint(20, 6));
-    QTest::mouseClick(w().lblFeed, Qt::LeftButton, {}, QPoint(20, 6));
+    w().batchHost().setBatchLock(true);
+    QTest::mouseMove(w().findChild<QLabel*>("lblFeed"), QPoint(20, 6));
+    QTest::mouseClick(w().findChild<QLabel*>("lblFeed"), Qt::LeftButton, {}, QPoint(20, 6));
     QTest::qWait(50);
     QVERIFY(!opened);
-    QVERIFY(!w().lblFeed->font().bold());
+    QVERIFY(!w().findChild<QLabel*>("lblFeed")->font().bold());
   }
 };
 

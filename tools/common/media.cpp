@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/console.h"
+#include "common/ffcompat.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -79,9 +80,9 @@ MediaInfo describe(const AVFormatContext& f) {
 }  // namespace
 
 int displayRotation(const AVStream& s) {
-  const uint8_t* matrix = av_stream_get_side_data(&s, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  const int32_t* matrix = ffcompat::displayMatrix(s);
   if (!matrix) return 0;
-  const double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  const double theta = -av_display_rotation_get(matrix);
   if (std::isnan(theta)) return 0;
   const int turn = int(std::lround(theta / 90)) * 90;
   return ((turn % 360) + 360) % 360;

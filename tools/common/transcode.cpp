@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "common/amr.h"
+#include "common/ffcompat.h"
 #include "common/media.h"
 
 namespace toolkit {
@@ -311,7 +312,7 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
     av_channel_layout_default(&frame->ch_layout, channels);
   }
   if (frame->pts != AV_NOPTS_VALUE) {
-    int64_t length = frame->pkt_duration;
+    int64_t length = ffcompat::frameDuration(*frame);
     if (length <= 0 && lane.video) {
       const AVRational rate = av_guess_frame_rate(in_, lane.in, nullptr);
       if (rate.num > 0 && rate.den > 0) length = av_rescale_q(1, av_inv_q(rate), lane.in->time_base);
@@ -396,11 +397,12 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
                   .toUtf8();
     const AVSampleFormat wanted = lane.amr ? AV_SAMPLE_FMT_S16 : [&] {
       const AVCodec* codec = avcodec_find_encoder_by_name(traits(plan_.audioCodec).encoder.toUtf8().constData());
-      if (!codec || !codec->sample_fmts) return AVSampleFormat(first.format);
+      const AVSampleFormat* formats = codec ? ffcompat::sampleFormats(*codec) : nullptr;
+      if (!formats) return AVSampleFormat(first.format);
       // The source's own format when the encoder takes it, else its first.
-      for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+      for (const AVSampleFormat* f = formats; *f != AV_SAMPLE_FMT_NONE; ++f)
         if (*f == first.format) return *f;
-      return codec->sample_fmts[0];
+      return formats[0];
     }();
     AVChannelLayout none{};
     chain = QStringLiteral("aresample=%1,aformat=sample_fmts=%2:channel_layouts=%3")

@@ -16,7 +16,7 @@
 #include <map>
 #include <memory>
 
-#include "filelist/pathhelpers.h"
+#include "paths/joinpath.h"
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>

@@ -98,9 +98,4 @@ std::optional<Preset> presetFor(int position) {
   return std::nullopt;
 }
 
-bool isTwoStage(int position) {
-  const Format* f = format(position);
-  return f && f->stageCount == 2;
-}
-
 }  // namespace Formats

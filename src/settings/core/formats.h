@@ -83,6 +83,5 @@ std::optional<int> positionByName(const QString& nameOrIndex);
 std::optional<Preset> presetFor(int position);
 
 // True for the positions that run a second stage (0, 1, 5, 6, 7).
-bool isTwoStage(int position);
 
 }  // namespace Formats

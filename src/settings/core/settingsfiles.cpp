@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#include "filelist/pathhelpers.h"
+#include "paths/joinpath.h"
 #include "settings/core/appdirs.h"
 
 namespace SettingsFiles {

@@ -1,4 +1,4 @@
-#include "settings/widgets/pixellayout.h"
+#include "ui/pixellayout.h"
 
 #include <QFont>
 #include <QList>

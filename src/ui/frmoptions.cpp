@@ -1,4 +1,4 @@
-#include "settings/widgets/frmoptions.h"
+#include "ui/frmoptions.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -7,7 +7,7 @@
 
 #include "settings/core/options.h"
 #include "settings/core/settingsfiles.h"
-#include "settings/widgets/pixellayout.h"
+#include "ui/pixellayout.h"
 #include "ui/formhelpers.h"
 
 frmOptions::frmOptions(QWidget* parent) : QDialog(parent) {

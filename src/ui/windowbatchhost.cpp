@@ -1,0 +1,81 @@
+#include "ui/windowbatchhost.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QWidget>
+
+#include "filelist/filequeue.h"
+#include "runner/prompter.h"
+#include "ui/batchview.h"
+#include "ui/combo.h"
+#include "ui/desktop.h"
+#include "ui/queuerows.h"
+
+WindowBatchHost::WindowBatchHost(const Controls& controls, DesktopShell& shell)
+    : c_(controls), shell_(shell) {}
+
+PanelValues WindowBatchHost::panelValues() const {
+  PanelValues v;
+  v.format = c_.format->currentIndex();
+  v.videoBitrate = c_.videoBitrate->currentText();
+  v.frameRate = c_.frameRate->currentText();
+  v.size = c_.size->currentText();
+  v.sampleRate = c_.sampleRate->currentText();
+  v.audioBitrate = c_.audioBitrate->currentText();
+  v.channel = listPosition(c_.channel);
+  return v;
+}
+
+QString WindowBatchHost::outputFolderText() const { return c_.outputFolder->text(); }
+void WindowBatchHost::setOutputFolderText(const QString& text) { c_.outputFolder->setText(text); }
+
+void WindowBatchHost::setBatchLock(bool locked) {
+  for (QWidget* w : c_.locked) w->setEnabled(!locked);
+}
+
+void WindowBatchHost::showProgress(int value, const QString& caption) {
+  if (value >= 0) c_.bar->setValue(value);
+  c_.caption->setText(caption);
+}
+
+void WindowBatchHost::batchProgress(const BatchProgress& progress) {
+  c_.window->setWindowTitle(batchWindowTitle(progress));
+  c_.rows->setRunning(progress.source);
+}
+
+void WindowBatchHost::warnEmptyList() {
+  prompter().warning(QStringLiteral("请先添加一个文件"), QStringLiteral("添加"));
+}
+
+bool WindowBatchHost::confirmStop() {
+  // The batch may end while the question is open (its message loop runs the
+  // batch on); then the question is closed, and any answer acts on nothing.
+  if (stopQuestion_.open) return false;
+  stopQuestion_ = {true, false};
+  const bool yes = prompter().question(QStringLiteral("正在转换，要停止吗？"), QStringLiteral("Vantrel"));
+  const bool ended = stopQuestion_.batchEnded;
+  stopQuestion_ = {};
+  return yes && !ended;
+}
+
+void WindowBatchHost::batchFinished(const BatchSummary& summary) {
+  if (stopQuestion_.open) {
+    stopQuestion_.batchEnded = true;
+    prompter().dismissQuestion();
+  }
+  c_.window->setWindowTitle(batchWindowTitle({}));
+  c_.rows->setRunning(QString());
+  markFailedRows(*c_.queue, summary.failures);
+  // Failed files are back in the list; the hint must not stand over them.
+  if (!c_.queue->isEmpty()) c_.listHint->hide();
+  if (!summary.failures.isEmpty())
+    prompter().warningDetails(failureSummary(summary), QStringLiteral("Vantrel"),
+                              failureDetails(summary.failures));
+}
+
+void WindowBatchHost::openFolder(const QString& folder) { shell_.openFolder(folder); }
+void WindowBatchHost::playSound(const QString& file, std::function<void()> done) {
+  shell_.playSound(file, std::move(done));
+}

@@ -8,11 +8,14 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   qt6-translations-l10n
   ffmpeg libopencore-amrnb-dev libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev
+  libseccomp-dev
   fonts-noto-cjk
   xvfb xauth imagemagick xdotool
   dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file
   clang libclang-rt-dev
   parallel
+  gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+  mkvtoolnix x264 lame flac sox
   debootstrap
 )
 

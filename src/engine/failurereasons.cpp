@@ -26,6 +26,8 @@ QString chinese(ToolProtocol::Reason reason) {
     case R::EncodeFailed: break;
     case R::Usage: return QStringLiteral("编码程序的参数有误");
     case R::Stopped: return QStringLiteral("已停止");
+    case R::OpensOtherFile: return QStringLiteral("源文件要求读取其他文件，已拒绝");
+    case R::PictureTooLarge: return QStringLiteral("画面尺寸过大，无法转换");
   }
   return QStringLiteral("编码失败");
 }

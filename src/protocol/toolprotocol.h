@@ -46,6 +46,8 @@ enum class Reason {
   EncodeFailed,
   Usage,
   Stopped,
+  OpensOtherFile,   // the source asked to open a file beside itself
+  PictureTooLarge,  // beyond what is decoded or encoded here
 };
 
 struct ReasonCode {
@@ -67,6 +69,8 @@ inline constexpr ReasonCode kReasonCodes[] = {
     {Reason::EncodeFailed, "encode-failed"},
     {Reason::Usage, "usage"},
     {Reason::Stopped, "stopped"},
+    {Reason::OpensOtherFile, "opens-other-file"},
+    {Reason::PictureTooLarge, "picture-too-large"},
 };
 
 inline QString code(Reason reason) {

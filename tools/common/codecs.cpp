@@ -39,7 +39,7 @@ const ContainerTraits& traits(Container c) {
       {QStringLiteral("AVI"), QStringLiteral("avi"), V::MPEG4, A::MP3,
        {V::MPEG4, V::MPEG2, V::H264}, {A::MP3, A::MP2, A::AC3}},
       {QStringLiteral("MP4"), QStringLiteral("mp4"), V::MPEG4, A::AAC,
-       {V::MPEG4, V::H264, V::MPEG2}, {A::AAC, A::MP3, A::MP2, A::AC3, A::AMRNB}},
+       {V::MPEG4, V::H264, V::MPEG2}, {A::AAC, A::MP3, A::MP2, A::AC3, A::AMRNB}, 0, 16000},
       {QStringLiteral("QuickTime"), QStringLiteral("mov"), V::H264, A::AAC,
        {V::H264, V::MPEG4, V::MPEG2}, {A::AAC, A::MP3, A::MP2, A::AC3, A::AMRNB}},
       {QStringLiteral("3GP"), QStringLiteral("3gp"), V::MPEG4, A::AMRNB, {V::MPEG4, V::H264},

@@ -36,6 +36,7 @@ struct ContainerTraits {
   QVector<VideoCodec> videos;       // codecs it can hold
   QVector<AudioCodec> audios;
   int maxPacketBytes = 0;           // largest packet the muxer takes; 0: no limit
+  int lowestMp3Rate = 0;            // MP3 below this sample rate it does not take; 0: any
 };
 
 const VideoTraits& traits(VideoCodec c);

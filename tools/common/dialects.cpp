@@ -1,5 +1,6 @@
 #include "common/dialects.h"
 
+#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 
@@ -139,6 +140,11 @@ Request parseMencoderStyle(const QStringList& args) {
   if (of == QLatin1String("avi")) {
     r.askedFormat = of;
     r.askedText = QStringLiteral("-of avi");
+    // The work file between the two stages (tmp.mp4, tmp-2.mp4, ...) is the
+    // AVI the line asks for; only a file the user receives is what its
+    // extension says.
+    static const QRegularExpression workFile(QStringLiteral("^tmp(-[0-9]+)?\\.mp4$"));
+    r.formatDecides = workFile.match(QFileInfo(r.output).fileName()).hasMatch();
   } else if (of == QLatin1String("lavf")) {
     if (lavf.contains(QStringLiteral("format"))) {
       r.askedFormat = lavf.value(QStringLiteral("format")).trimmed();

@@ -12,6 +12,7 @@
 
 #include "common/console.h"
 #include "common/platform.h"
+#include "common/sandbox.h"
 #include "common/verify.h"
 
 namespace toolkit {
@@ -84,12 +85,25 @@ int Encoder::run(const Source& source) {
                                            [this](const ProgressState& s) { return progress(s); });
   state_ = result.state;
   if (result.stopped || platform::stopRequested()) return stop();
+  // A playlist segment refused while it was read leaves a hole.
+  if (const QString refused = source.refusedOpen(); !refused.isEmpty())
+    return fail(Reason::OpensOtherFile, QStringLiteral("the source asks to read another file, which is refused: %1").arg(refused));
   if (!result.ok) return fail(result.reason, result.why);
-  const double expected = plan_.expectedDuration;
-  if (expected > 0 && state_.seconds + std::max(0.5, 0.05 * expected) < expected)
-    return fail(Reason::SourceIncomplete,
-                QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
-                    .arg(state_.seconds, 0, 'f', 2).arg(expected, 0, 'f', 2));
+  // Hours the source's clock leapt over hold nothing to wait for.
+  if (result.gapClosed > 0) {
+    for (double* length : {&plan_.expectedDuration, &plan_.videoDuration, &plan_.audioDuration, &plan_.sourceDuration})
+      if (*length > 0) *length = std::max(*length - result.gapClosed, 0.0);
+    printLine(tool_ + QStringLiteral(": note: the source's clock leaps %1 s ahead over nothing: the leap is closed")
+                          .arg(result.gapClosed, 0, 'f', 0));
+  }
+  // What was written, and what of the source could be read at all (the
+  // picture of a sound taken alone is read too).
+  for (const auto& [reached, expected] : {std::pair{state_.seconds, plan_.expectedDuration},
+                                          std::pair{result.sourceRead, plan_.sourceDuration}})
+    if (expected > 0 && reached + std::max(0.5, 0.05 * expected) < expected)
+      return fail(Reason::SourceIncomplete,
+                  QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
+                      .arg(reached, 0, 'f', 2).arg(expected, 0, 'f', 2));
   return checkAndCommit(result);
 }
 
@@ -125,7 +139,8 @@ int Encoder::checkAndCommit(const TranscodeResult& result) {
                                          .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
   try {
     const OutputStreams got = readOutput(partial_->readPath());
-    if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError))
+    if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError,
+                                                 StreamsRead{result.videoRead, result.audioRead}))
       return fail(shortfall->reason, shortfall->why);
   } catch (const ToolError& e) {
     return fail(e.reason(), e.message());
@@ -212,13 +227,24 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
                         Reason::NameNotUtf8);
     const Request request = parse(app.arguments().mid(1));
     checkOutput(request);
+    // Before the source is read at all: from here on a demuxer or decoder
+    // that a crafted file takes over reaches nothing beyond the source and
+    // the output's folder. No thread runs yet; every later one inherits it.
+    const QFileInfo from(request.source);
+    const QString loose = sandbox::confine({from.canonicalFilePath(), isPlaylistName(from.fileName()) ? from.canonicalPath() : QString(),
+                                            QFileInfo(request.output).absolutePath()});
     const Source opened(request.source);
     MediaInfo source = opened.info();
     const Plan plan = resolve(request, source);
+    if (plan.video && !pictureFits(plan.size))
+      throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
+                          .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),
+                      Reason::PictureTooLarge);
     // The length of what is written: a late subtitle or a longer track that
     // is not written would hold the progress back.
     if (plan.expectedDuration > 0) source.duration = plan.expectedDuration;
     if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
+    if (!loose.isEmpty()) printLine(tool + QStringLiteral(": ") + loose);
     for (const QString& note : plan.notes) printLine(tool + QStringLiteral(": ") + note);
     if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
       const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;

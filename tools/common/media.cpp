@@ -1,8 +1,13 @@
 #include "common/media.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "common/console.h"
 #include "common/ffcompat.h"
@@ -36,6 +41,18 @@ double streamSeconds(const AVStream& s) {
   return okH && okM && okS && t > 0 ? t : 0;
 }
 
+// A container whose frame count is not the count of frames it plays.
+bool editedLength(const AVFormatContext& f) {
+  return f.iformat && QByteArray(f.iformat->name).split(',').contains("mov");
+}
+
+// Of several streams of a kind, the one a player plays: the one marked
+// default, else the first.
+bool betterPick(const AVStream& s, int current, const AVFormatContext& f) {
+  if (current < 0) return true;
+  return (s.disposition & AV_DISPOSITION_DEFAULT) && !(f.streams[current]->disposition & AV_DISPOSITION_DEFAULT);
+}
+
 Rational rate(AVRational r) { return r.num > 0 && r.den > 0 ? Rational{r.num, r.den} : Rational{}; }
 
 QString avError(int code) {
@@ -44,17 +61,27 @@ QString avError(int code) {
   return QString::fromUtf8(text);
 }
 
-// What the container and the first video and audio streams tell. A cover
-// picture is not video.
+// What the container and the video and audio streams a player would play
+// tell. A cover picture is not video.
 MediaInfo describe(const AVFormatContext& f) {
   MediaInfo info;
   info.duration = seconds(f.duration, AV_TIME_BASE_Q);
   info.kbps = f.bit_rate > 0 ? static_cast<double>(f.bit_rate) / 1000.0 : 0.0;
+  info.steadyClock = !(f.iformat && (f.iformat->flags & AVFMT_TS_DISCONT));
+  int video = -1, audio = -1;
+  for (unsigned i = 0; i < f.nb_streams; ++i) {
+    const AVStream& s = *f.streams[i];
+    const AVMediaType type = s.codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO && !(s.disposition & AV_DISPOSITION_ATTACHED_PIC) && betterPick(s, video, f))
+      video = int(i);
+    else if (type == AVMEDIA_TYPE_AUDIO && betterPick(s, audio, f))
+      audio = int(i);
+  }
   for (unsigned i = 0; i < f.nb_streams; ++i) {
     const AVStream& s = *f.streams[i];
     const AVCodecParameters& par = *s.codecpar;
     const bool coverArt = s.disposition & AV_DISPOSITION_ATTACHED_PIC;
-    if (par.codec_type == AVMEDIA_TYPE_VIDEO && !coverArt && !info.hasVideo) {
+    if (int(i) == video) {
       info.hasVideo = true;
       info.videoIndex = s.index;
       info.size = QSize(par.width, par.height);
@@ -62,9 +89,11 @@ MediaInfo describe(const AVFormatContext& f) {
       info.frameRate = rate(s.avg_frame_rate);
       if (info.frameRate.value() <= 0 || info.frameRate.value() > 1000) info.frameRate = rate(s.r_frame_rate);
       info.videoDuration = streamSeconds(s);
-      if (s.nb_frames > 0 && info.frameRate.value() > 0)
+      // An MP4/MOV counts every sample it stores, also those its edit list
+      // leaves out (a clip trimmed on a phone): only its edited length counts.
+      if (s.nb_frames > 0 && info.frameRate.value() > 0 && !editedLength(f))
         info.declaredVideoDuration = static_cast<double>(s.nb_frames) / info.frameRate.value();
-    } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.hasAudio) {
+    } else if (int(i) == audio) {
       info.hasAudio = true;
       info.audioIndex = s.index;
       info.sampleRate = par.sample_rate;
@@ -75,6 +104,86 @@ MediaInfo describe(const AVFormatContext& f) {
     }
   }
   return info;
+}
+
+// FFmpeg tells that a picture is over max_pixels only in its log; the
+// library's messages are otherwise dropped (they would end up among the
+// tool's lines).
+std::atomic<bool> overLimit{false};
+void quietLog(void*, int, const char* fmt, va_list) {
+  if (fmt && std::strstr(fmt, "max pixel count")) overLimit = true;
+}
+
+}  // namespace
+
+bool pictureRefused() { return overLimit; }
+
+// What a source may open besides itself: nothing, except the segments of a
+// playlist, media files in the playlist's own folder tree.
+struct Source::Guard {
+  QString self;      // the source, links resolved
+  QString tree;      // a playlist's folder, links resolved; empty for any other source
+  QString refused;   // the first name refused
+  bool opened = false;
+};
+
+namespace {
+
+bool isMediaName(const QString& path) {
+  static const QStringList kinds = {"ts", "m2ts", "mts", "m4s", "mp4", "m4v", "m4a", "mov", "aac", "ac3", "eac3",
+                                    "mp3", "mp2", "mpg", "mpeg", "vob", "mkv", "webm", "ogg", "oga", "ogv", "opus",
+                                    "flac", "wav", "3gp", "avi", "flv", "m3u8", "m3u"};
+  return kinds.contains(QFileInfo(path).suffix().toLower());
+}
+
+// The local path `url` names; empty for another protocol or a relative name.
+QString localPath(const char* url) {
+  QString name = QString::fromUtf8(url);
+  if (name.startsWith(QLatin1String("file:"))) name = name.mid(5);
+  else if (!name.startsWith(QLatin1Char('/'))) return {};  // "http:", "crypto+file:", "subfile,,..."
+  if (!QDir::isAbsolutePath(name) || name.contains(QLatin1Char('?'))) return {};
+  return name;
+}
+
+// Every input FFmpeg opens for this source comes here, the source itself first.
+int guardedOpen(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options) {
+  auto* guard = static_cast<Source::Guard*>(s->opaque);
+  const QString path = localPath(url);
+  const QString real = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
+  bool allowed = !(flags & AVIO_FLAG_WRITE) && !real.isEmpty();
+  if (allowed && real != guard->self) {
+    // A playlist only once the playlist reader has it, and only for media
+    // beneath its folder; never anything before the source is open.
+    const bool playlist = !guard->tree.isEmpty() && guard->opened && s->iformat &&
+                          std::strcmp(s->iformat->name, "hls") == 0;
+    allowed = playlist && real.startsWith(guard->tree + QLatin1Char('/')) && isMediaName(real) &&
+              QFileInfo(real).isFile();
+  }
+  if (!allowed) {
+    if (guard->refused.isEmpty()) guard->refused = QString::fromUtf8(url);
+    return AVERROR(EPERM);
+  }
+  guard->opened = true;
+  // The resolved name: a link swapped in between cannot redirect the open.
+  const QByteArray target = QByteArrayLiteral("file:") + real.toUtf8();
+  return avio_open2(pb, target.constData(), flags, &s->interrupt_callback, options);
+}
+
+// Demuxers that open other files through a reader of their own, past any
+// guard: refused whatever the file is called.
+bool readsOtherFiles(const AVInputFormat* f) {
+  return f && (std::strcmp(f->name, "concat") == 0 || std::strcmp(f->name, "avisynth") == 0 ||
+               std::strcmp(f->name, "vapoursynth") == 0);
+}
+
+// Which demuxer FFmpeg chooses for `url`, read from its first bytes.
+const AVInputFormat* probedFormat(const QByteArray& url) {
+  AVIOContext* pb = nullptr;
+  if (avio_open(&pb, url.constData(), AVIO_FLAG_READ) < 0) return nullptr;
+  const AVInputFormat* f = nullptr;
+  av_probe_input_buffer(pb, &f, url.constData(), nullptr, 0, 0);
+  avio_closep(&pb);
+  return f;
 }
 
 }  // namespace
@@ -102,13 +211,39 @@ Source::Source(const QString& path) {
     throw ToolError(QStringLiteral("the source is not a file: %1").arg(path), Reason::SourceMissing);
   if (fi.size() == 0) throw ToolError(QStringLiteral("the source is empty: %1").arg(path), Reason::NotMedia);
 
-  // The library's own messages would end up among the tool's lines.
   av_log_set_level(AV_LOG_QUIET);
-  AVFormatContext* f = nullptr;
-  int err = avformat_open_input(&f, fileUrl(path).constData(), nullptr, nullptr);
+  av_log_set_callback(quietLog);
+  const QByteArray url = fileUrl(path);
+  if (readsOtherFiles(probedFormat(url)))
+    throw ToolError(QStringLiteral("the source is a list of other files, which are not read: %1").arg(path),
+                    Reason::OpensOtherFile);
+  guard_ = std::make_unique<Guard>();
+  guard_->self = fi.canonicalFilePath();
+  if (isPlaylistName(fi.fileName())) guard_->tree = fi.canonicalPath();
+  AVFormatContext* f = avformat_alloc_context();
+  if (!f) throw ToolError(QStringLiteral("out of memory"), Reason::EncodeFailed);
+  f->opaque = guard_.get();
+  f->io_open = guardedOpen;
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  int err = avformat_open_input(&f, url.constData(), nullptr, &options);
+  av_dict_free(&options);
   if (err >= 0) {
-    err = avformat_find_stream_info(f, nullptr);
-    if (err < 0) avformat_close_input(&f);
+    // A picture beyond the limit is refused by the decoder before it takes
+    // the memory for it.
+    std::vector<AVDictionary*> perStream(f->nb_streams, nullptr);
+    for (AVDictionary*& d : perStream) av_dict_set_int(&d, "max_pixels", kMaxPicturePixels, 0);
+    err = avformat_find_stream_info(f, perStream.data());
+    for (AVDictionary*& d : perStream) av_dict_free(&d);
+    if (err < 0 || pictureRefused()) avformat_close_input(&f);
+  }
+  if (pictureRefused())
+    throw ToolError(QStringLiteral("the source's picture is larger than %1x%1").arg(kMaxPictureSide),
+                    Reason::PictureTooLarge);
+  if (!guard_->refused.isEmpty()) {
+    avformat_close_input(&f);
+    throw ToolError(QStringLiteral("the source asks to read another file, which is refused: %1").arg(guard_->refused),
+                    Reason::OpensOtherFile);
   }
   if (err < 0)
     throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)),
@@ -129,9 +264,24 @@ Source::Source(const QString& path) {
            Reason::SourceIncomplete);
   if (!info.hasVideo && !info.hasAudio)
     refuse(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
+  if (info.hasVideo && !pictureFits(info.size))
+    refuse(QStringLiteral("the source's picture of %1x%2 is larger than %3x%3")
+               .arg(info.size.width()).arg(info.size.height()).arg(kMaxPictureSide),
+           Reason::PictureTooLarge);
 }
 
 Source::~Source() { avformat_close_input(&context_); }
+
+QString Source::refusedOpen() const { return guard_ ? guard_->refused : QString(); }
+bool isPlaylistName(const QString& name) {
+  const QString suffix = QFileInfo(name).suffix().toLower();
+  return suffix == QLatin1String("m3u8") || suffix == QLatin1String("m3u");
+}
+
+bool pictureFits(const QSize& size) {
+  return size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide &&
+         qint64(size.width()) * size.height() <= kMaxPicturePixels;
+}
 
 MediaInfo probe(const QString& path) { return Source(path).info(); }
 

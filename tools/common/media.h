@@ -1,6 +1,7 @@
 #pragma once
 #include <QSize>
 #include <QString>
+#include <memory>
 
 #include "common/values.h"
 
@@ -25,6 +26,7 @@ struct MediaInfo {
   int channels = 0;
   double audioDuration = 0;
   bool otherStreams = false;  // subtitles, a second audio track, data, ...
+  bool steadyClock = true;    // its times run on (not an MPEG-TS that may restart its clock)
 };
 
 // How far a stream's pictures are to be turned clockwise to be shown
@@ -32,13 +34,27 @@ struct MediaInfo {
 // portrait video on its side with such a matrix.
 int displayRotation(const AVStream& stream);
 
+// The largest picture decoded or encoded here, each side; a source beyond it
+// is refused before a frame is decoded.
+constexpr int kMaxPictureSide = 8192;
+constexpr qint64 kMaxPicturePixels = qint64(kMaxPictureSide) * kMaxPictureSide;
+bool pictureFits(const QSize& size);
+// Whether a decoder of this process refused a picture over kMaxPicturePixels.
+bool pictureRefused();
+
+// Whether a source of this name may be a playlist, which alone may open
+// other files: media in its own folder tree.
+bool isPlaylistName(const QString& name);
+
 // How FFmpeg is handed a local path so that it can only be that file.
 QByteArray fileUrl(const QString& path);
 
 // A source opened and probed with libavformat, in this process, and kept
 // open for its conversion. Throws ToolError with a one-line reason when it is
 // missing, empty, not a file, not media FFmpeg can read, cut short, or holds
-// neither video nor audio.
+// neither video nor audio, has a picture beyond kMaxPictureSide, or asks to
+// open any other file (opens-other-file): only a playlist (.m3u8, .m3u) may
+// open media files in its own folder tree.
 class Source {
  public:
   explicit Source(const QString& path);
@@ -48,8 +64,14 @@ class Source {
 
   const MediaInfo& info() const { return info_; }
   AVFormatContext* context() const { return context_; }
+  // The first other file the source asked for and did not get, later while
+  // it is read as well; empty when none.
+  QString refusedOpen() const;
+
+  struct Guard;
 
  private:
+  std::unique_ptr<Guard> guard_;
   AVFormatContext* context_ = nullptr;
   MediaInfo info_;
 };

@@ -13,6 +13,12 @@ QString kbpsText(double v) { return shortNumber(v) + QStringLiteral(" kbit/s"); 
 QString fpsText(const Rational& r) { return shortNumber(std::round(r.value() * 1000) / 1000); }
 
 void resolveContainer(const Request& r, Plan& p) {
+  if (r.formatDecides) {
+    if (const auto named = containerByName(r.askedFormat)) {
+      p.container = *named;
+      return;
+    }
+  }
   const auto byPath = containerByPath(r.output);
   const auto byName = r.askedFormat.isEmpty() ? std::nullopt : containerByName(r.askedFormat);
   if (byPath) {
@@ -166,6 +172,15 @@ void resolveAudio(const Request& r, const MediaInfo& src, Plan& p) {
   if (std::abs(p.sampleRate - rate) > 1e-6)
     p.notes << QStringLiteral("note: %1 takes no %2 Hz: using %3 Hz")
                    .arg(at.label, shortNumber(rate)).arg(p.sampleRate);
+  if (codec == AudioCodec::MP3 && p.sampleRate < ct.lowestMp3Rate) {
+    QVector<double> taken;
+    for (double legal : at.rates)
+      if (legal >= ct.lowestMp3Rate) taken << legal;
+    const int given = p.sampleRate;
+    p.sampleRate = int(nearest(given, taken));
+    p.notes << QStringLiteral("note: %1 takes no %2 audio at %3 Hz: using %4 Hz")
+                   .arg(ct.label, at.label).arg(given).arg(p.sampleRate);
+  }
 
   if (codec == AudioCodec::MP3 && r.mp3Quality) {
     p.mp3Quality = r.mp3Quality;
@@ -207,6 +222,8 @@ Plan resolve(const Request& r, const MediaInfo& src) {
   const bool wholeSource =
       (p.video || !src.hasVideo) && (p.audio || !src.hasAudio) && !src.otherStreams;
   p.expectedDuration = streams > 0 ? streams : (wholeSource ? src.duration : 0.0);
+  if (!src.otherStreams && src.steadyClock) p.sourceDuration = src.duration;
+  if (!p.video && src.hasVideo) p.watchIndex = src.videoIndex;
   return p;
 }
 

@@ -25,6 +25,7 @@ struct Request {
   QString source, output;
   QString askedFormat;                 // format the options name (-f, -of, format=), if any
   QString askedText;                   // those options as written, for the note
+  bool formatDecides = false;          // the named format wins over the extension (the work file)
   bool noVideo = false;                // -vn
   std::optional<VideoCodec> videoCodec;
   std::optional<AudioCodec> audioCodec;
@@ -59,6 +60,10 @@ struct Plan {
   int channels = 0;
   double expectedDuration = 0;         // of the streams written, 0 when unknown
   double videoDuration = 0, audioDuration = 0;  // of the source streams used, 0 when unknown
+  // The source's whole length, when nothing but its picture and sound make
+  // it up; 0 when unknown. Its packets must reach it, whatever is written.
+  double sourceDuration = 0;
+  int watchIndex = -1;                 // the source's picture, read but not converted (the MP3 road)
   QStringList notes;                   // one line each
 };
 

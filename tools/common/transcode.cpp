@@ -92,6 +92,8 @@ struct Lane {
   QByteArray takes;              // the sound the filters were set up for
   int64_t lastDts = AV_NOPTS_VALUE, nextDts = AV_NOPTS_VALUE;  // read, in AV_TIME_BASE units
   int64_t lastMuxDts = AV_NOPTS_VALUE;  // written, in the output stream's time base
+  int64_t firstRead = AV_NOPTS_VALUE, endRead = AV_NOPTS_VALUE;  // packets read, in the stream's time base
+  int64_t gap = 0;  // jumps taken out of this stream, in its time base
 };
 
 // What the audio filters are set up for; a change in the stream (a broadcast
@@ -109,6 +111,8 @@ class Transcoder {
   void openOutput(const QByteArray& url);
   void openLane(Lane& lane, int index, bool video);
   void mend(Lane& lane, AVPacket* pkt);
+  void closeGap(Lane& lane, AVPacket* pkt);
+  void mendDiscontinuity(Lane& lane, AVPacket* pkt);
   void decode(Lane& lane, const AVPacket* pkt);
   void filter(Lane& lane, AVFrame* frame);
   void setUp(Lane& lane, const AVFrame& first);
@@ -131,6 +135,9 @@ class Transcoder {
   std::deque<Lane> lanes_;
   bool headerWritten_ = false;
   std::deque<std::pair<Lane*, Packet>> waiting_;  // until every stream is set up
+  int64_t waitingBytes_ = 0;
+  static constexpr int64_t kWaitingBytes = 50 * 1000 * 1000;
+  static constexpr size_t kWaitingPackets = 128, kMostWaiting = 1 << 17;
   Frame frame_ = newFrame(), filtered_ = newFrame();
   ProgressState state_;
   QElapsedTimer clock_, sinceReport_;
@@ -138,6 +145,8 @@ class Transcoder {
   bool decodeError_ = false;
   qint64 decoded_ = 0, undecodable_ = 0;  // pieces of the source, as ffmpeg counts them
   int64_t jump_ = 0;  // added to every time read, across the source's discontinuities (AV_TIME_BASE units)
+  int64_t sourceEnd_ = AV_NOPTS_VALUE;  // how far the source's packets reach (AV_TIME_BASE units)
+  void noteRead(const AVPacket& pkt);
 };
 
 Transcoder::~Transcoder() {
@@ -157,9 +166,15 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
     openOutput(url);
     if (plan_.video) openLane(lanes_.emplace_back(), plan_.videoIndex, true);
     if (plan_.audio) openLane(lanes_.emplace_back(), plan_.audioIndex, false);
-    for (unsigned i = 0; i < in_->nb_streams; ++i)
-      if (std::none_of(lanes_.begin(), lanes_.end(), [&](const Lane& l) { return l.in->index == int(i); }))
+    // Streams not converted are skipped, but for the picture of a sound
+    // taken alone: its packets tell whether the source is whole.
+    for (unsigned i = 0; i < in_->nb_streams; ++i) {
+      const AVStream& s = *in_->streams[i];
+      const bool picture = s.codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s.disposition & AV_DISPOSITION_ATTACHED_PIC);
+      if (std::none_of(lanes_.begin(), lanes_.end(), [&](const Lane& l) { return l.in->index == int(i); }) &&
+          !(picture && int(i) == plan_.watchIndex))
         in_->streams[i]->discard = AVDISCARD_ALL;
+    }
     Packet pkt = newPacket();
     for (;;) {
       const int err = av_read_frame(in_, pkt.get());
@@ -170,6 +185,7 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
         if (err != AVERROR_EOF) decodeError_ = true;
         break;
       }
+      noteRead(*pkt);
       for (Lane& lane : lanes_)
         if (lane.in->index == pkt->stream_index) {
           mend(lane, pkt.get());
@@ -208,7 +224,25 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
   }
   r.decodeError = decodeError_;
   r.state = state_;
+  for (const Lane& lane : lanes_) {
+    const double read = lane.firstRead == AV_NOPTS_VALUE
+                            ? 0.0
+                            : static_cast<double>(lane.endRead - lane.firstRead) * av_q2d(lane.in->time_base);
+    (lane.video ? r.videoRead : r.audioRead) = read;
+    r.gapClosed = std::max(r.gapClosed, static_cast<double>(-lane.gap) * av_q2d(lane.in->time_base));
+  }
+  if (sourceEnd_ != AV_NOPTS_VALUE) r.sourceRead = static_cast<double>(std::max<int64_t>(sourceEnd_, 0)) / AV_TIME_BASE;
   return r;
+}
+
+// Where a packet of the source ends, as the file has it.
+void Transcoder::noteRead(const AVPacket& pkt) {
+  const int64_t ts = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+  if (ts == AV_NOPTS_VALUE) return;
+  const AVStream& s = *in_->streams[pkt.stream_index];
+  int64_t end = av_rescale_q(ts + std::max<int64_t>(pkt.duration, 0), s.time_base, AV_TIME_BASE_Q);
+  if (in_->start_time != AV_NOPTS_VALUE) end -= in_->start_time;
+  sourceEnd_ = sourceEnd_ == AV_NOPTS_VALUE ? end : std::max(sourceEnd_, end);
 }
 
 void Transcoder::openOutput(const QByteArray& url) {
@@ -221,6 +255,7 @@ void Transcoder::openOutput(const QByteArray& url) {
   // The source's title, artist and the like go along, as ffmpeg carries them.
   av_dict_copy(&out_->metadata, in_->metadata, 0);
   av_dict_set(&out_->metadata, "encoder", LIBAVFORMAT_IDENT, 0);
+  out_->max_delay = AV_TIME_BASE * 7 / 10;  // ffmpeg's -muxdelay
 }
 
 void Transcoder::openLane(Lane& lane, int index, bool video) {
@@ -243,6 +278,7 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   if (video) lane.dec->framerate = av_guess_frame_rate(in_, lane.in, nullptr);
   AVDictionary* opts = nullptr;
   av_dict_set(&opts, "threads", "auto", 0);
+  av_dict_set_int(&opts, "max_pixels", kMaxPicturePixels, 0);  // a stream that grows midway
   const int err = avcodec_open2(lane.dec.get(), codec, &opts);
   av_dict_free(&opts);
   if (err < 0)
@@ -267,7 +303,47 @@ void Transcoder::mend(Lane& lane, AVPacket* pkt) {
     if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
     if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
   }
-  if (!(in_->iformat->flags & AVFMT_TS_DISCONT) || pkt->dts == AV_NOPTS_VALUE) return;
+  if (!(in_->iformat->flags & AVFMT_TS_DISCONT)) {
+    closeGap(lane, pkt);
+  } else if (pkt->dts != AV_NOPTS_VALUE) {
+    mendDiscontinuity(lane, pkt);
+  }
+  const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+  if (ts != AV_NOPTS_VALUE) {
+    const int64_t end = ts + std::max<int64_t>(pkt->duration, 0);
+    lane.firstRead = lane.firstRead == AV_NOPTS_VALUE ? ts : std::min(lane.firstRead, ts);
+    lane.endRead = lane.endRead == AV_NOPTS_VALUE ? end : std::max(lane.endRead, end);
+  }
+}
+
+// A stream whose clock leaps hours ahead between two packets (a damaged
+// recording, a muxer's wrong time) holds nothing in between: the leap is
+// closed, as ffmpeg drops such times, instead of hours of repeated frames.
+void Transcoder::closeGap(Lane& lane, AVPacket* pkt) {
+  constexpr int64_t kFarLeap = 3600LL * AV_TIME_BASE;
+  const AVRational base = lane.in->time_base;
+  if (lane.gap) {
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += lane.gap;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += lane.gap;
+  }
+  if (pkt->duration > av_rescale_q(kFarLeap, AV_TIME_BASE_Q, base)) pkt->duration = 0;
+  const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+  if (at == AV_NOPTS_VALUE) return;
+  if (lane.nextDts != AV_NOPTS_VALUE) {
+    const int64_t leap = av_rescale_q(at, base, AV_TIME_BASE_Q) - lane.nextDts;
+    if (leap > kFarLeap) {
+      const int64_t shift = -av_rescale_q(leap, AV_TIME_BASE_Q, base);
+      lane.gap += shift;
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
+    }
+  }
+  const int64_t length = pkt->duration > 0 ? pkt->duration : 0;
+  lane.nextDts = av_rescale_q((pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts) + length, base, AV_TIME_BASE_Q);
+}
+
+void Transcoder::mendDiscontinuity(Lane& lane, AVPacket* pkt) {
+  const AVRational base = lane.in->time_base;
   int64_t dts = av_rescale_q(pkt->dts, base, AV_TIME_BASE_Q);
   if (lane.nextDts != AV_NOPTS_VALUE) {
     const int64_t delta = dts - lane.nextDts;
@@ -283,8 +359,15 @@ void Transcoder::mend(Lane& lane, AVPacket* pkt) {
   lane.nextDts = dts + (pkt->duration > 0 ? av_rescale_q(pkt->duration, base, AV_TIME_BASE_Q) : 0);
 }
 
+// A stream whose pictures grow past the limit midway ends the conversion.
+void refuseHugePicture(int err) {
+  if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF && pictureRefused())
+    throw Failed{Reason::PictureTooLarge, QStringLiteral("the source's picture grows larger than %1x%1").arg(kMaxPictureSide)};
+}
+
 void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   int err = avcodec_send_packet(lane.dec.get(), pkt);
+  refuseHugePicture(err);
   if (err < 0 && err != AVERROR_EOF) {
     // As ffmpeg does: a packet that cannot be decoded is skipped.
     decodeError_ = true;
@@ -296,6 +379,7 @@ void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
     filter(lane, frame_.get());
     av_frame_unref(frame_.get());
   }
+  refuseHugePicture(err);
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
     decodeError_ = true;
     ++undecodable_;
@@ -385,8 +469,13 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
     const int rotation = displayRotation(*lane.in);
     QSize size = plan_.size;
     if (!size.isValid()) size = rotation % 180 ? QSize(first.height, first.width) : QSize(first.width, first.height);
-    chain = QStringLiteral("fps=%1/%2,%3scale=%4:%5,format=yuv420p")
-                .arg(num).arg(den).arg(QLatin1String(turns[rotation / 90]))
+    // RealMedia times its pictures by their count: a picture that starts
+    // after the sound is held from the start, as ffmpeg's steady rate does.
+    const bool fromStart = plan_.container == Container::RM && first.pts != AV_NOPTS_VALUE &&
+                           first.pts > 0 && static_cast<double>(first.pts) * av_q2d(base) < 60;
+    chain = QStringLiteral("fps=%1/%2%3,%4scale=%5:%6,format=yuv420p")
+                .arg(num).arg(den)
+                .arg(fromStart ? QStringLiteral(":start_time=0") : QString(), QLatin1String(turns[rotation / 90]))
                 .arg(size.width()).arg(size.height()).toUtf8();
   } else {
     lane.takes = soundFormat(first);
@@ -498,6 +587,17 @@ void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder %2 cannot start: %3").arg(lane.kind, name, avText(err))};
   err = avcodec_parameters_from_context(lane.out->codecpar, enc);
   if (err < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+#if LIBAVCODEC_VERSION_INT < AV_VERSION_INT(60, 29, 100)
+  // What the encoder tells the muxer about its stream (the MPEG-2 buffer and
+  // peak rate, from which the program stream sizes its buffers and mux
+  // rate), as ffmpeg hands it on; newer libraries copy it with the rest.
+  for (int i = 0; i < enc->nb_coded_side_data; ++i) {
+    const AVPacketSideData& sd = enc->coded_side_data[i];
+    uint8_t* copy = av_stream_new_side_data(lane.out, sd.type, sd.size);
+    if (!copy) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+    std::memcpy(copy, sd.data, sd.size);
+  }
+#endif
   lane.encBase = enc->time_base;
   lane.out->time_base = enc->time_base;
 }
@@ -578,6 +678,17 @@ void Transcoder::write(Lane& lane, Packet pkt) {
     state_.seconds = std::max(state_.seconds, end);
   }
   if (!headerWritten_) {
+    // As ffmpeg: past 50 MB only 128 packets wait, and never without end.
+    waitingBytes_ += pkt->size;
+    if ((waitingBytes_ > kWaitingBytes && waiting_.size() >= kWaitingPackets) || waiting_.size() >= kMostWaiting) {
+      const auto late = std::find_if(lanes_.begin(), lanes_.end(), [](const Lane& l) { return !l.ready; });
+      throw Failed{Reason::SourceDamaged,
+                   QStringLiteral("the source's %1 does not start: %2 packets (%3 MB) of the %4 wait for it")
+                       .arg(late != lanes_.end() ? late->kind : QStringLiteral("stream"))
+                       .arg(waiting_.size())
+                       .arg(static_cast<double>(waitingBytes_) / 1e6, 0, 'f', 1)
+                       .arg(lane.kind)};
+    }
     waiting_.emplace_back(&lane, std::move(pkt));
     return;
   }

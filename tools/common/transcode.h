@@ -29,6 +29,11 @@ struct TranscodeResult {
   QString why;                // for a failure
   bool decodeError = false;   // some of the source could not be decoded
   ProgressState state;        // at the end
+  // Seconds of packets read of each source stream written, from its first
+  // to the end of its last; 0 when nothing was read.
+  double videoRead = 0, audioRead = 0;
+  double sourceRead = 0;      // how far the source's video and audio packets reach
+  double gapClosed = 0;       // seconds of timestamp jumps taken out of the longest stream
 };
 
 // Called after each packet written; returns false to stop.

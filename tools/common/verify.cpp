@@ -55,10 +55,10 @@ OutputStreams readOutput(const QString& path) {
 }
 
 std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
-                                     bool sourceDamaged) {
+                                     bool sourceDamaged, const StreamsRead& read) {
   const Reason missing = sourceDamaged ? Reason::SourceDamaged : Reason::EncodeFailed;
   const auto judge = [&](bool written, const std::optional<StreamSpan>& got, double sourceLength,
-                         const QString& kind) -> std::optional<Shortfall> {
+                         double streamRead, const QString& kind) -> std::optional<Shortfall> {
     if (!written) return std::nullopt;
     if (!got)
       return Shortfall{missing, sourceDamaged
@@ -72,7 +72,7 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
                                          kind)
                                     .arg(got->packets)
                                     .arg(std::llround(frames))};
-    const double expected = sourceLength > 0 ? sourceLength : secondsRead;
+    const double expected = sourceLength > 0 ? sourceLength : streamRead > 0 ? streamRead : secondsRead;
     if (expected <= 0 || got->seconds + std::max(0.5, 0.1 * expected) >= expected) return std::nullopt;
     return Shortfall{missing,
                      QStringLiteral("%1the output's %2 lasts %3 s of %4 s")
@@ -82,8 +82,8 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
                          .arg(got->seconds, 0, 'f', 2)
                          .arg(expected, 0, 'f', 2)};
   };
-  if (auto v = judge(plan.video, out.video, plan.videoDuration, QStringLiteral("video"))) return v;
-  return judge(plan.audio, out.audio, plan.audioDuration, QStringLiteral("audio"));
+  if (auto v = judge(plan.video, out.video, plan.videoDuration, read.video, QStringLiteral("video"))) return v;
+  return judge(plan.audio, out.audio, plan.audioDuration, read.audio, QStringLiteral("audio"));
 }
 
 }  // namespace toolkit

@@ -26,14 +26,18 @@ OutputStreams readOutput(const QString& path);
 // Why the output falls short of the plan, or nothing when it is whole: each
 // stream the plan writes is there, with packets for most of its expected
 // length (and, for video, for most of the frames its rate promises). A
-// stream is expected to last as long as its source stream, or as long as
-// `secondsRead` (what the conversion wrote) when the source does not say.
-// `sourceDamaged`: some of the source could not be decoded.
+// stream is expected to last as long as its source stream, else as long as
+// the packets read of that stream span (`read`; a picture that ends before
+// the sound is not cut), else as long as `secondsRead` (what the conversion
+// wrote). `sourceDamaged`: some of the source could not be decoded.
 struct Shortfall {
   Reason reason;
   QString why;
 };
+struct StreamsRead {
+  double video = 0, audio = 0;  // seconds; 0: not known
+};
 std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
-                                     bool sourceDamaged);
+                                     bool sourceDamaged, const StreamsRead& read = {});
 
 }  // namespace toolkit

@@ -106,7 +106,7 @@ class TestEncoderConfinement : public QObject {
     const QString target =
         CommandLines::outputFileName(out, source, QTime::currentTime(), CommandLines::outputExtension(position));
     ToolCommand cmd;
-    if (Formats::isTwoStage(position)) {
+    if (Formats::format(position)->stageCount == 2) {
       ctx.workFile = source;  // the second stage reads the source in place of the work file
       cmd = CommandLines::stageTwo(panel(position), target, ctx);
     } else {

@@ -156,8 +156,8 @@ QStringList directArgs(const QByteArray& trace, const QString& output) {
   for (const QByteArray& line : trace.split('\n')) {
     const qsizetype at = line.indexOf("trace ffmpeg: ");
     const qsizetype pat = line.indexOf("trace pcm: ");
-    if (at >= 0) mux = QString::fromUtf8(line.mid(at + 14)).split(QChar(0x1f));
-    if (pat >= 0) pcm = QString::fromUtf8(line.mid(pat + 11)).split(QChar(0x1f));
+    if (at >= 0) mux = QString::fromUtf8(line.mid(at + 14)).split(QStringLiteral("\\x1f"));
+    if (pat >= 0) pcm = QString::fromUtf8(line.mid(pat + 11)).split(QStringLiteral("\\x1f"));
   }
   for (QString& a : mux)
     if (a == QLatin1String("OUTPUT")) a = output;

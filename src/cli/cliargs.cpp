@@ -141,7 +141,10 @@ std::optional<CliRequest> parseCliArguments(const QStringList& arguments, QStrin
   }
   if (parser.isSet(help)) {
     r.action = CliRequest::Action::Help;
-    r.helpText = parser.helpText();
+    r.helpText = parser.helpText() +
+                 QStringLiteral("\nExit status: 0 all converted, 1 some failed, 2 bad command line;\n"
+                                "stopped: 130 by Ctrl-C (SIGINT), 129 by a closed terminal (SIGHUP),\n"
+                                "143 by SIGTERM. A stopped run removes its partial files and work folder.\n");
     return r;
   }
   if (parser.isSet(version)) {
@@ -241,6 +244,11 @@ std::optional<CliRequest> parseCliArguments(const QStringList& arguments, QStrin
     return std::nullopt;
   }
   for (const QString& path : paths) {
+    if (path.contains(QChar::ReplacementCharacter)) {
+      // Qt reads bytes that are not UTF-8 as U+FFFD: that name is another file's, or none.
+      error = QStringLiteral("the name is not valid UTF-8, rename it first: ") + path;
+      return std::nullopt;
+    }
     const QFileInfo info(path);
     if (!info.exists()) {
       error = QStringLiteral("no such file or folder: %1").arg(path);

@@ -36,7 +36,7 @@ int CliFront::run() {
   // copies started side by side never share one.
   QTemporaryDir work(JoinPath(AppDirs::workFolder(), QStringLiteral("cli-XXXXXX")));
   if (!work.isValid()) {
-    writeTo(stderr, QStringLiteral("vantrel-cli: cannot make a work folder in %1\n").arg(AppDirs::workFolder()));
+    writeTo(stderr, QStringLiteral("vantrel-cli: cannot make a work folder in ") + AppDirs::workFolder() + QLatin1Char('\n'));
     return 1;
   }
   driver_.setWorkFolder(work.path());
@@ -64,7 +64,8 @@ int CliFront::run() {
 
   if (!summary_) return 1;
   for (const FileFailure& f : summary_->failures)
-    writeTo(stderr, QStringLiteral("vantrel-cli: failed: %1: %2 [%3] %4\n").arg(f.source, f.reason, f.code, f.detail));
+    writeTo(stderr, QStringLiteral("vantrel-cli: failed: ") + f.source + QStringLiteral(": ") + f.reason +
+                        QStringLiteral(" [") + f.code + QStringLiteral("] ") + f.detail + QLatin1Char('\n'));
   if (summary_->startFailed)
     writeTo(stderr, QStringLiteral("vantrel-cli: %1; %2 file(s) not converted\n")
                         .arg(FailureReasons::text(QStringLiteral("start-failed")))
@@ -87,12 +88,10 @@ void CliFront::batchProgress(const BatchProgress& p) {
     clock.second.start();
   }
   if (!terminal_) return;
-  QString line = QStringLiteral("[%1/%2] %3  stage %4/%5")
-                     .arg(p.fileIndex)
-                     .arg(p.fileCount)
-                     .arg(QFileInfo(p.source).fileName())
-                     .arg(p.stage)
-                     .arg(p.stageCount);
+  // A name never goes through a format string: "%1" in it stays as it is.
+  QString line = QLatin1Char('[') + QString::number(p.fileIndex) + QLatin1Char('/') + QString::number(p.fileCount) +
+                 QStringLiteral("] ") + QFileInfo(p.source).fileName() + QStringLiteral("  stage ") +
+                 QString::number(p.stage) + QLatin1Char('/') + QString::number(p.stageCount);
   if (p.percent >= 0) line += QStringLiteral("  %1%").arg(p.percent);
   const double seconds = static_cast<double>(clock.second.elapsed()) / 1000.0;
   if (p.percent > 0 && p.stageSeconds > 0 && seconds > 0.2)
@@ -120,16 +119,17 @@ void CliFront::fileFinished(const FileResult& r) {
   }
   if (request_.quiet) return;
   if (r.converted)
-    writeTo(stdout, QStringLiteral("converted: %1 -> %2 (%3 s)\n").arg(r.source, r.output).arg(seconds, 0, 'f', 1));
+    writeTo(stdout, QStringLiteral("converted: ") + r.source + QStringLiteral(" -> ") + r.output +
+                        QStringLiteral(" (") + QString::number(seconds, 'f', 1) + QStringLiteral(" s)\n"));
   else
-    writeTo(stdout, QStringLiteral("failed: %1: %2\n").arg(r.source, r.failure.reason));
+    writeTo(stdout, QStringLiteral("failed: ") + r.source + QStringLiteral(": ") + r.failure.reason + QLatin1Char('\n'));
 }
 
 void CliFront::warnEmptyList() { writeTo(stderr, QStringLiteral("vantrel-cli: no files to convert\n")); }
 
 void CliFront::batchFinished(const BatchSummary& summary) { summary_ = summary; }
 
-void CliFront::critical(const QString& text) { writeTo(stderr, QStringLiteral("vantrel-cli: %1\n").arg(text)); }
+void CliFront::critical(const QString& text) { writeTo(stderr, QStringLiteral("vantrel-cli: ") + text + QLatin1Char('\n')); }
 void CliFront::warning(const QString& text, const QString&) { critical(text); }
 void CliFront::information(const QString& text, const QString&) {
   if (!request_.quiet) critical(text);

@@ -20,6 +20,14 @@ extern "C" void note(int signal) { g_signal = signal; }
 void catchInterrupts() {
   std::signal(SIGINT, note);
   std::signal(SIGTERM, note);
+#ifdef SIGHUP
+  // The terminal closed: stopped like SIGTERM, with status 129.
+  std::signal(SIGHUP, note);
+#endif
+#ifdef SIGPIPE
+  // Whoever read our output went away: the batch goes on; only the writes fail.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 int pendingSignal() { return g_signal; }

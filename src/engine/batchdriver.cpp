@@ -5,8 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTime>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 #include "engine/failurereasons.h"
+#include "protocol/toolprotocol.h"
 #include "engine/progress.h"
 #include "filelist/filequeue.h"
 #include "filelist/pathhelpers.h"
@@ -25,14 +31,42 @@ struct BatchDriver::Lane {
   int stage = 0;
   DOSOutputs* runner = nullptr;  // of the stage that runs
   QString source;
-  QString output;   // the final output name, once chosen
-  QString writing;  // the file the running stage writes
+  QString output;   // the final output name, once chosen; then the one written
+  QString writing;  // the work file the running stage writes; empty for the output
+  QString work;     // the work file stage one wrote, for stage two to read
+  std::optional<ToolProtocol::Written> written;  // what the running stage's tool wrote
   qint64 toolPid = 0;
   int fileIndex = 0;
   QElapsedTimer clock;
 
   DOSOutputs& runnerFor(Formats::Runner r) { return runners[r == Formats::Runner::First ? 0 : 1]; }
 };
+
+namespace {
+// The last file a run's tool says it wrote.
+std::optional<ToolProtocol::Written> writtenBy(const QString& tool, const QString& output) {
+  std::optional<ToolProtocol::Written> last;
+  for (const QStringView line : QStringView(output).split(QLatin1Char('\n'))) {
+    QStringView l = line;
+    while (l.endsWith(QLatin1Char('\r'))) l.chop(1);
+    if (auto w = ToolProtocol::readWritten(tool, l)) last = std::move(w);
+  }
+  return last;
+}
+
+// Removes a file a tool wrote, if its name still holds that very file: in the
+// meantime somebody else may have put a file of their own there.
+void removeWritten(const ToolProtocol::Written& w) {
+#ifdef Q_OS_UNIX
+  struct stat st {};
+  if (::lstat(w.name.constData(), &st) != 0) return;
+  if (quint64(st.st_dev) != w.device || quint64(st.st_ino) != w.inode) return;
+  ::unlink(w.name.constData());
+#else
+  QFile::remove(QFile::decodeName(w.name));
+#endif
+}
+}  // namespace
 
 BatchDriver::BatchDriver(BatchHost& host, Shell& shell, QObject* parent)
     : BatchDriver(host, parent) {
@@ -146,6 +180,8 @@ void BatchDriver::startFile(Lane& lane) {
   lane.source = host_.queue().at(int(inFlight_.size()));
   lane.output.clear();
   lane.writing.clear();
+  lane.work.clear();
+  lane.written.reset();
   lane.progress.fileDuration = 0;  // every file reads its own length
   lane.fileIndex = ++started_;
   lane.clock.start();
@@ -158,7 +194,18 @@ void BatchDriver::startFile(Lane& lane) {
 void BatchDriver::startStage(Lane& lane) {
   const Formats::Format& f = *lane.format;
   const bool last = lane.stage + 1 >= f.stageCount;
-  const BuildContext ctx{AppDirs::toolFolder(), workFile(lane.index)};
+  BuildContext ctx{AppDirs::toolFolder(), workFile(lane.index)};
+  lane.written.reset();
+  if (lane.stage == 0 && f.stageCount &&
+      (lane.source.contains(QChar::ReplacementCharacter) || lane.source.contains(QChar::Null))) {
+    // A name Qt could not read as it is (bytes that are not UTF-8): whatever
+    // we passed on would name another file, or none.
+    const QString code = ToolProtocol::code(ToolProtocol::Reason::NameNotUtf8);
+    finishFile(lane, FileFailure{lane.source, code, FailureReasons::text(code),
+                                 QStringLiteral("the file name is not valid UTF-8")});
+    return;
+  }
+  if (lane.stage > 0 && !lane.work.isEmpty()) ctx.workFile = lane.work;
   PanelValues v = host_.panelValues();
   v.format = f.stageCount ? f.position : -1;
   if (last && f.stageCount) {
@@ -168,7 +215,7 @@ void BatchDriver::startStage(Lane& lane) {
         outputFolder(), lane.source, QTime::currentTime(), QString::fromLatin1(f.extension),
         [this](const QString& name) { return reserved_.contains(name); });
     reserved_.insert(lane.output);
-    lane.writing = lane.output;
+    lane.writing.clear();
   } else {
     lane.writing = ctx.workFile;
     QFile::remove(ctx.workFile);  // never let stage two read an earlier file's work
@@ -223,6 +270,8 @@ void BatchDriver::onOutput(Lane& lane, const QString& chunk) {
 void BatchDriver::onRunOver(Lane& lane) {
   if (state_ != State::Running || !lane.format || !lane.runner) return;
   DOSOutputs& runner = *lane.runner;
+  const QString tool = QString::fromLatin1(lane.format->stages[lane.stage].tool);
+  lane.written = writtenBy(tool, runner.Outputs());
   if (stopRequested_ || startFailed_ || runner.stopped()) {
     // Stopped: the file stays in the list, and nothing it began remains.
     removePartialOutput(lane);
@@ -231,16 +280,21 @@ void BatchDriver::onRunOver(Lane& lane) {
     return;
   }
   if (!runner.succeeded()) {
-    const FailureReasons::RunEnd end{QString::fromLatin1(lane.format->stages[lane.stage].tool),
-                                     runner.Outputs(), runner.exitCode(), runner.crashed()};
+    const FailureReasons::RunEnd end{tool, runner.Outputs(), runner.exitCode(), runner.crashed()};
     finishFile(lane, FailureReasons::classify(lane.source, end));
     return;
   }
+  // The tool may have written another name than it was given (that one was
+  // taken meanwhile); from here on the name it wrote counts.
+  const QString wrote = lane.written ? QFile::decodeName(lane.written->name) : QString();
   if (lane.stage + 1 < lane.format->stageCount) {
+    lane.work = wrote.isEmpty() ? lane.writing : wrote;
+    lane.written.reset();
     ++lane.stage;
     startStage(lane);
     return;
   }
+  if (!wrote.isEmpty()) lane.output = wrote;
   finishFile(lane, std::nullopt);
 }
 
@@ -266,22 +320,28 @@ void BatchDriver::finishFile(Lane& lane, const std::optional<FileFailure>& failu
 }
 
 void BatchDriver::removePartialOutput(Lane& lane) {
-  // Output names are chosen so that they never existed before the run.
-  if (!lane.writing.isEmpty()) {
-    QFile::remove(lane.writing);
-    // A tool that was killed cannot remove the partial file it writes beside
-    // its output; its name starts with ".vantrel-" and the tool's process id.
-    if (lane.toolPid > 0) {
-      const QDir dir = QFileInfo(lane.writing).absoluteDir();
-      const QString id = QStringLiteral(".vantrel-%1").arg(lane.toolPid);
-      for (const QString& name : dir.entryList({id + QStringLiteral("*")},
-                                               QDir::Files | QDir::Hidden | QDir::System)) {
-        const QChar next = name.size() > id.size() ? name.at(id.size()) : QChar();
-        if (!next.isDigit()) QFile::remove(dir.filePath(name));
-      }
+  // Only what this conversion made goes: the file its tool reported, while
+  // its name still holds it, and the work files in the lane's own folder.
+  // The output's name alone says nothing: another copy of the program may
+  // have written it.
+  if (lane.written) removeWritten(*lane.written);
+  lane.written.reset();
+  if (!lane.work.isEmpty()) QFile::remove(lane.work);
+  if (!lane.writing.isEmpty()) QFile::remove(lane.writing);
+  // A tool that was killed cannot remove the partial file it writes beside
+  // its output; its name starts with ".vantrel-" and the tool's process id.
+  const QString target = lane.writing.isEmpty() ? lane.output : lane.writing;
+  if (lane.toolPid > 0 && !target.isEmpty()) {
+    const QDir dir = QFileInfo(target).absoluteDir();
+    const QString id = QStringLiteral(".vantrel-") + QString::number(lane.toolPid);
+    for (const QString& name : dir.entryList({id + QStringLiteral("*")},
+                                             QDir::Files | QDir::Hidden | QDir::System)) {
+      const QChar next = name.size() > id.size() ? name.at(id.size()) : QChar();
+      if (!next.isDigit()) QFile::remove(dir.filePath(name));
     }
   }
   lane.writing.clear();
+  lane.work.clear();
 }
 
 void BatchDriver::clearLane(Lane& lane) {
@@ -291,6 +351,8 @@ void BatchDriver::clearLane(Lane& lane) {
   lane.runner = nullptr;
   lane.output.clear();
   lane.writing.clear();
+  lane.work.clear();
+  lane.written.reset();
   lane.toolPid = 0;
   lane.progress.fileDuration = 0;
 }
@@ -353,6 +415,9 @@ void BatchDriver::abort() {
     for (DOSOutputs& r : lane->runners)
       if (r.isRunning()) r.terminateAndWait(3000);
     if (lane->format) {
+      if (lane->runner && lane->format->stageCount)
+        lane->written = writtenBy(QString::fromLatin1(lane->format->stages[lane->stage].tool),
+                                  lane->runner->Outputs());
       removePartialOutput(*lane);
       clearLane(*lane);
     }

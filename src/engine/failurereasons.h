@@ -7,7 +7,7 @@
 // encoders end a failed run with the two lines
 //   <tool>: reason: <code>
 //   <tool>: error: <English sentence>
-// and nothing after them.
+// and nothing after them (protocol/toolprotocol.h has the codes).
 namespace FailureReasons {
 
 // The Chinese reason of a code; "编码失败" for a code nobody knows.

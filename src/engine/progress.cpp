@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 
+#include "protocol/toolprotocol.h"
+
 namespace Progress {
 
 QString nextBusyChar(const QString& busy) {
@@ -35,13 +37,8 @@ double leadingNumber(const QString& text) {
   return ok && std::isfinite(v) ? v : 0.0;
 }
 
-long long roundHalfEven(double value) {
-  if (!std::isfinite(value)) return 0;
-  if (value >= 9.2e18) return LLONG_MAX;
-  if (value <= -9.2e18) return LLONG_MIN;
-  const double r = std::nearbyint(value);  // the default mode rounds halves to even
-  return static_cast<long long>(r);
-}
+// The rounding the encoders' progress lines are made for.
+long long roundHalfEven(double value) { return ToolProtocol::wholeSeconds(value); }
 
 QString numberText(double value) {
   if (!std::isfinite(value)) return QStringLiteral("0");

@@ -202,6 +202,7 @@ class TestCli : public QObject {
     QTest::addColumn<QString>("format");
     QTest::newRow("Ctrl-C in stage two") << int(SIGINT) << 130 << "3gp";
     QTest::newRow("kill while writing the output") << int(SIGTERM) << 143 << "mpg";
+    QTest::newRow("terminal closed") << int(SIGHUP) << 129 << "mp3";
   }
   void interruptLeavesNoPartialFiles() {
     QFETCH(int, signal);

@@ -380,7 +380,6 @@ class TestEncoderFailures : public QObject {
     QTest::newRow("coder2 unknown option") << "coder2" << QStringList{"-i", "SRC", "-y", "-preset", "fast", o} << "unknown option -preset";
     QTest::newRow("coder2 codec the container cannot hold") << "coder2" << QStringList{"-i", "SRC", "-y", "-vcodec", "rv10", o} << "cannot hold";
     QTest::newRow("coder output is the source") << "coder" << QStringList{"-i", "SRC", "-y", "SRC"} << "replace the source";
-    QTest::newRow("coder exists without -y") << "coder" << QStringList{"-i", "SRC", "EXISTING"} << "-y replaces it";
   }
 
   void badCommandLine() {
@@ -513,6 +512,47 @@ class TestEncoderFailures : public QObject {
 #ifdef Q_OS_LINUX
     QCOMPARE(processesMentioning(QStringLiteral("stop%1/").arg(case_)), 0);
 #endif
+  }
+
+  // A gap of hours in the source's times is filled frame by frame at the
+  // output's steady rate, many frames from one packet: a stop request (or
+  // the parent's death, which the runner turns into SIGTERM) ends the tool
+  // within a second there too.
+  void stopInATimestampGap_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("conv") << "conv";
+    QTest::newRow("coder2") << "coder2";
+  }
+
+  void stopInATimestampGap() {
+    QFETCH(QString, tool);
+    const QString gap = path(QStringLiteral("gap.mkv"));
+    if (!QFileInfo::exists(gap))
+      QVERIFY(enc::makeClip(gap, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-vf",
+                                  "setpts=PTS+gte(T\\,1)*20000/TB", "-c:v", "libx264", "-preset", "ultrafast",
+                                  "-pix_fmt", "yuv420p"}));
+    const QString out = path(QStringLiteral("gap%1").arg(++case_));
+    const QString work = out + QStringLiteral("/work");
+    QVERIFY(QDir().mkpath(work));
+    DOSOutputs runner;
+    QEventLoop ending;
+    bool over = false;
+    connect(&runner, &DOSOutputs::CommandOver, [&] {
+      over = true;
+      ending.quit();
+    });
+    QVERIFY(runner.ExecuteCommand(commandFor(tool, gap, out, work)));
+    // The first second of frames is coded at once; then the gap.
+    QTest::qWait(1500);
+    QVERIFY2(!over, qPrintable(runner.Outputs()));
+    QElapsedTimer clock;
+    clock.start();
+    runner.terminate();
+    QTimer::singleShot(5000, &ending, &QEventLoop::quit);
+    if (!over) ending.exec();
+    QVERIFY(over);
+    QVERIFY2(clock.elapsed() < 1200, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(enc::folderEntries(out), QStringList{QStringLiteral("work")});
   }
 #endif
 };

@@ -36,11 +36,11 @@ PanelValues panel(int position) {
 QString tool(const QString& name) { return QDir(QStringLiteral(VANTREL_DATA_DIR)).filePath(name); }
 
 // coder making an MP3, as the program runs it (with -y) or without -y.
-ToolCommand coderMp3(const QString& source, const QString& output, bool replace = true) {
+ToolCommand coderMp3(const QString& source, const QString& output, bool yes = true) {
   ToolCommand c;
   c.program = tool(QStringLiteral("coder"));
   c.args << "-i" << source;
-  if (replace) c.args << "-y";
+  if (yes) c.args << "-y";
   c.args << "-vn" << "-ar" << "44100" << "-ab" << "128k" << "-ac" << "2" << output;
   return c;
 }
@@ -127,12 +127,12 @@ class TestEncoderOutput : public QObject {
 #ifdef Q_OS_UNIX
   // Links planted at the output's name and at the names earlier versions used
   // for their partial files (".vantrel-<pid>.part", for the next pids) are
-  // never followed: the files they point to stay as they were, and without -y
-  // the link itself is not replaced either.
+  // never followed, and the link at the name is never replaced, with -y or
+  // without: the output takes the next free name.
   // The same holds on file systems without unnamed files, where the partial
   // file has a random name of its own ("named").
   void plantedLinks_data() {
-    QTest::addColumn<bool>("replace");
+    QTest::addColumn<bool>("yes");
     QTest::addColumn<bool>("victimExists");
     QTest::addColumn<bool>("named");
     for (const bool named : {false, true}) {
@@ -144,7 +144,7 @@ class TestEncoderOutput : public QObject {
   }
 
   void plantedLinks() {
-    QFETCH(bool, replace);
+    QFETCH(bool, yes);
     QFETCH(bool, victimExists);
     QFETCH(bool, named);
     if (named) qputenv("VANTREL_TOOL_NAMED_PARTIAL", "1");
@@ -166,21 +166,16 @@ class TestEncoderOutput : public QObject {
       }
     }
     const QByteArray before = enc::fileHash(victim);
-    const enc::Run run = enc::runTool(coderMp3(src, output, replace));
+    const enc::Run run = enc::runTool(coderMp3(src, output, yes));
     QCOMPARE(enc::fileHash(victim), before);
     QCOMPARE(QFileInfo::exists(victim), victimExists);
     for (const QString& name : planted) QVERIFY(QFileInfo(out + QLatin1Char('/') + name).isSymLink());
     QStringList left = enc::folderEntries(out);
     for (const QString& name : planted) left.removeAll(name);
-    QCOMPARE(left, QStringList{QStringLiteral("result.mp3")});
-    if (replace) {
-      QVERIFY2(run.exitCode == 0, qPrintable(run.output));
-      QVERIFY(!QFileInfo(output).isSymLink());
-      QVERIFY(enc::probe(output).ok);
-    } else {
-      QVERIFY2(run.exitCode != 0, qPrintable(run.output));
-      QCOMPARE(QFileInfo(output).symLinkTarget(), victim);
-    }
+    QCOMPARE(left, (QStringList{QStringLiteral("result(2).mp3"), QStringLiteral("result.mp3")}));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    QCOMPARE(QFileInfo(output).symLinkTarget(), victim);
+    QVERIFY(enc::probe(out + QStringLiteral("/result(2).mp3")).ok);
   }
 
   // A tool ended abruptly leaves no file at all in the output folder, and
@@ -325,8 +320,8 @@ class TestEncoderOutput : public QObject {
     QCOMPARE(enc::fileHash(folder + "/pipe:x.mp4"), enc::fileHash(clip_));
   }
 
-  // A name at the file system's limit is written (also when it replaces a
-  // file, which takes a second name of the tool's own); one byte more fails
+  // A name at the file system's limit is written (also when it is taken and
+  // the next name has to be cut to fit); one byte more fails
   // at once with its reason, before any coding.
   void namesAtTheLimit_data() {
     QTest::addColumn<bool>("named");
@@ -341,11 +336,16 @@ class TestEncoderOutput : public QObject {
     QString src;
     const QString folder = caseFolder(clip_, &src);
     const QString atLimit = folder + "/out/" + QString(251, QLatin1Char('n')) + ".mp3";
-    QVERIFY(enc::writeFile(atLimit, "an older result"));
     const enc::Run fits = enc::runTool(coderMp3(src, atLimit));
     QVERIFY2(fits.exitCode == 0, qPrintable(fits.output));
     QVERIFY(enc::probe(atLimit).ok);
-    QCOMPARE(enc::folderEntries(folder + "/out").size(), 1);
+    // Taken now: the next name, cut to fit, and the older file as it was.
+    const QByteArray older = enc::fileHash(atLimit);
+    const enc::Run next = enc::runTool(coderMp3(src, atLimit));
+    QVERIFY2(next.exitCode == 0, qPrintable(next.output));
+    QCOMPARE(enc::fileHash(atLimit), older);
+    QVERIFY(enc::probe(folder + "/out/" + QString(248, QLatin1Char('n')) + "(2).mp3").ok);
+    QCOMPARE(enc::folderEntries(folder + "/out").size(), 2);
 
     const QString over = folder + "/out/" + QString(252, QLatin1Char('n')) + ".mp3";
     QElapsedTimer t;
@@ -354,7 +354,7 @@ class TestEncoderOutput : public QObject {
     QCOMPARE(tooLong.exitCode, 1);
     QCOMPARE(tooLong.reason, QStringLiteral("name-too-long"));
     QVERIFY2(!tooLong.output.contains(QLatin1String("time=")), qPrintable(tooLong.output));
-    QCOMPARE(enc::folderEntries(folder + "/out").size(), 1);
+    QCOMPARE(enc::folderEntries(folder + "/out").size(), 2);
 
     const enc::Run noFolder = enc::runTool(coderMp3(src, folder + "/missing/result.mp3"));
     QCOMPARE(noFolder.exitCode, 1);

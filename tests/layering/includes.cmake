@@ -2,14 +2,15 @@
 # layers: each area names the areas it may include from ("ui/..." from
 # settings, say, is refused). Run as cmake -DSRC=<src folder> -P includes.cmake.
 cmake_minimum_required(VERSION 3.25)
+set(allowed_protocol protocol)
 set(allowed_paths    paths)
 set(allowed_runner   runner)
 set(allowed_filelist filelist paths)
 set(allowed_settings settings paths)
-set(allowed_engine   engine runner filelist settings paths)
-set(allowed_cli      cli engine runner filelist settings paths)
-set(allowed_ui       ui engine runner filelist settings paths)
-set(areas paths runner filelist settings engine cli ui)
+set(allowed_engine   engine runner filelist settings paths protocol)
+set(allowed_cli      cli engine runner filelist settings paths protocol)
+set(allowed_ui       ui engine runner filelist settings paths protocol)
+set(areas protocol paths runner filelist settings engine cli ui)
 
 file(GLOB_RECURSE sources RELATIVE ${SRC} ${SRC}/*.cpp ${SRC}/*.h)
 set(faults 0)

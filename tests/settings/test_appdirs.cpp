@@ -31,8 +31,9 @@ void touch(const QString& path, const QByteArray& data = "x") {
   if (f.open(QIODevice::WriteOnly)) f.write(data);
 }
 
+// The one root of the window and vantrel-cli alike.
 QString workRoot() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)).filePath("work");
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)).filePath("Vantrel/work");
 }
 
 QStringList entries(const QString& folder) {
@@ -277,24 +278,30 @@ class TestAppDirs : public QObject {
     QVERIFY(copies[2].waitForFinished(5000));
   }
 
-  // What a start sweeps away and what it leaves.
+  // What a start sweeps away and what it leaves: only entries of a copy's
+  // own naming whose lock is free, and no link is followed, at the root or
+  // inside a folder it removes.
   void startRemovesOnlyWhatDeadCopiesLeft() {
     Sandbox sb;
     const QString root = workRoot();
     QVERIFY(QDir().mkpath(root));
-    // A copy that died: its lock names a process that does not run.
-    touch(root + "/copy-dead.lock",
-          "999999999\n" + QCoreApplication::applicationName().toUtf8() + "\n" +
-              QSysInfo::machineHostName().toUtf8() + "\n");
-    touch(root + "/copy-dead/tmp.mp4");
-    touch(root + "/copy-dead/deeper/tmpfile.wav");
-    // A folder whose lock is gone, and a work file of an earlier version.
-    touch(root + "/copy-nolock/tmp.mp4");
-    touch(root + "/tmp.mp4");
-    // A link in the work folder: the link goes, never what it points to.
     QTemporaryDir outside;
     touch(outside.path() + "/precious.mp4");
-    QVERIFY(QFile::link(outside.path(), root + "/copy-link"));
+    // A copy that died: its lock names a process that does not run; inside
+    // its folder a link to the user's folder.
+    touch(root + "/copy-1-dead00.lock",
+          "999999999\n" + QCoreApplication::applicationName().toUtf8() + "\n" +
+              QSysInfo::machineHostName().toUtf8() + "\n");
+    touch(root + "/copy-1-dead00/tmp.mp4");
+    touch(root + "/copy-1-dead00/deeper/tmpfile.wav");
+    QVERIFY(QFile::link(outside.path(), root + "/copy-1-dead00/deeper/link"));
+    // A folder whose lock is gone; a link of a copy's naming.
+    touch(root + "/copy-2-abc123/tmp.mp4");
+    QVERIFY(QFile::link(outside.path(), root + "/copy-3-abc123"));
+    // Entries that are not the program's: they stay.
+    touch(root + "/tmp.mp4");
+    touch(root + "/copy-nolock/notes.txt");
+    QVERIFY(QFile::link(outside.path(), root + "/user-link"));
     // A copy that runs.
     Child live;
     QVERIFY(live.start({"--hold-work-folder"}));
@@ -304,14 +311,37 @@ class TestAppDirs : public QObject {
     QVERIFY(next.start({"--hold-work-folder"}));
     const QString liveName = QFileInfo(live.workFolder).fileName();
     const QString nextName = QFileInfo(next.workFolder).fileName();
-    QStringList expected{liveName, liveName + ".lock", nextName, nextName + ".lock"};
+    QStringList expected{liveName, liveName + ".lock", nextName, nextName + ".lock", "tmp.mp4", "copy-nolock",
+                         "user-link"};
     expected.sort();
     QCOMPARE(entries(root), expected);
     QVERIFY(QFileInfo::exists(live.workFolder + "/tmp.mp4"));
-    QVERIFY(QFileInfo::exists(outside.path() + "/precious.mp4"));
+    QCOMPARE(entries(outside.path()), QStringList{"precious.mp4"});
     QVERIFY(live.finish());
     QVERIFY(next.finish());
-    QCOMPARE(entries(root), QStringList());
+    QCOMPARE(entries(root), (QStringList{"copy-nolock", "tmp.mp4", "user-link"}));
+  }
+
+  // A work root that is a link to a folder of the user's keeps its mode and
+  // everything of the user's in it.
+  void workRootLinkedToAUsersFolder() {
+    Sandbox sb;
+    QTemporaryDir users;
+    touch(users.path() + "/holiday.mp4");
+    touch(users.path() + "/notes/today.txt");
+    QVERIFY(QFile::setPermissions(users.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                    QFile::ExeOther));
+    const QFileDevice::Permissions before = QFileInfo(users.path()).permissions();
+    QVERIFY(QDir().mkpath(QFileInfo(workRoot()).path()));
+    QVERIFY(QFile::link(users.path(), workRoot()));
+    Child c;
+    QVERIFY(c.start({"--hold-work-folder"}));
+    QCOMPARE(QFileInfo(c.workFolder).path(), workRoot());
+    QVERIFY(c.finish());
+    QCOMPARE(QFileInfo(users.path()).permissions(), before);
+    QCOMPARE(entries(users.path()), (QStringList{"holiday.mp4", "notes"}));
+    QCOMPARE(entries(users.path() + "/notes"), QStringList{"today.txt"});
   }
 
   // ---- a window that dies mid-batch ------------------------------------------------

@@ -526,7 +526,7 @@ class TestStartup : public QObject {
     Sandbox sb;
     const QString pids = sb.path("pids");
     writeTool(sb, "coder",
-              "#!/bin/sh\nfor a in \"$@\"; do out=\"$a\"; done\n: > \"$out\"\nsleep 30 &\n"
+              "#!/bin/sh\nfor a in \"$@\"; do out=\"$a\"; done\n: > \"$(dirname \"$out\")/.vantrel-$$.part\"\nsleep 30 &\n"
               "echo \"$$ $!\" > '" + pids.toUtf8() + "'\nwait\n");
     sb.write("song.wav", "RIFF");
     auto w = sb.start();
@@ -535,7 +535,8 @@ class TestStartup : public QObject {
     w->imgStart_Click();
     QTRY_VERIFY_WITH_TIMEOUT(sb.read("pids").split(' ').size() == 2, 10000);
     const QList<QByteArray> ids = sb.read("pids").trimmed().split(' ');
-    const QStringList outputs = QDir(defaultOutput(sb)).entryList(QDir::Files);
+    // Its partial file, as the encoders name it until the output is whole.
+    const QStringList outputs = QDir(defaultOutput(sb)).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(outputs.size(), 1);
     QVERIFY(w->batchDriver().isRunning());
 
@@ -549,7 +550,7 @@ class TestStartup : public QObject {
     if (!gone)
       for (const QByteArray& id : ids) ::kill(pid_t(id.toLongLong()), SIGKILL);
     QVERIFY2(gone, "the tool or its child still runs");
-    QVERIFY(QDir(defaultOutput(sb)).entryList(QDir::Files).isEmpty());
+    QVERIFY(QDir(defaultOutput(sb)).entryList(QDir::Files | QDir::Hidden).isEmpty());
     QCOMPARE(sb.endRequests, 1);
     QVERIFY(sb.read("setup.ini").endsWith("\"8\"\r\n"));
     QVERIFY(sb.shell.sounds.isEmpty() && sb.shell.folders.isEmpty());  // no batch-end actions

@@ -61,14 +61,15 @@ tool="$(basename "$0")"
 echo "$tool|$in|$out" >> "$log"
 body="$in"
 [ -f "$in" ] && body="$(cat "$in")"
-case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$out"; sleep 30;; esac
-case "$body" in *bad*) echo partial > "$out"; echo "Error: not a media file"; exit 1;; esac
+partial="$(dirname "$out")/.vantrel-$$.part"
+case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$partial"; sleep 30;; esac
+case "$body" in *bad*) echo partial > "$partial"; echo "Error: not a media file"; exit 1;; esac
 case "$body" in *reason:*)
   code="${body#*reason:}"; code="${code%%[!a-z-]*}"
   echo "Pos: 0.1s 1f ( 0%) 0.00fps"
   echo "$tool: reason: $code"; echo "$tool: error: the $code happened"; exit 1;; esac
 case "$body" in *crash*)
-  echo partial > "$out"; echo partial > "$(dirname "$out")/.vantrel-$$.part"
+  echo partial > "$partial"
   echo "Pos: 0.1s 1f ( 0%) 0.00fps"; kill -9 $$;; esac
 echo "Duration: 00:00:02.00, start: 0"
 echo "Pos: 1.0s 25f (50%)  time=1.00 bitrate"

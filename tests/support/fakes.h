@@ -51,12 +51,13 @@ using RecordingShell = RecordingShellOf<Shell>;
 QString writeScript(const QString& path, const QString& body);
 
 // The fake encoder: logs its call, finds its input and output like the real
-// ones, and behaves by the source's text:
-//   "slow"          keeps running (after a progress line and a partial output)
-//   "bad"           fails after writing part of its output, with no reason line
+// ones, and behaves by the source's text. Like the real ones it writes a
+// partial file ".vantrel-<pid>.part" beside the output, never the output's
+// own name, until it succeeds:
+//   "slow"          keeps running (after a progress line and a partial file)
+//   "bad"           fails after writing a partial file, with no reason line
 //   "reason:<code>" prints progress, then the two failure lines, exits 1
-//   "crash"         writes its output and the partial file beside it, then
-//                   dies by SIGKILL
+//   "crash"         writes its partial file, then dies by SIGKILL
 //   anything else   converts (the output holds the source's text)
 extern const char* const kFakeTool;
 

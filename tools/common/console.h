@@ -2,32 +2,20 @@
 #include <QString>
 #include <stdexcept>
 
+#include "protocol/toolprotocol.h"
+
 namespace toolkit {
 
 // Writes one line to standard output and flushes it: the main program reads
 // our output through a pipe and must see every line as soon as it is printed.
-// Returns false when the line could not be written (the reader is gone).
+// A line break or other control character inside `line` is escaped, so that
+// text taken from a file name never starts a line of its own. Returns false
+// when the line could not be written (the reader is gone).
 bool printLine(const QString& line);
 
-// Why a run failed, as the main program reads it from the line
-// "<tool>: reason: <code>" printed just before the last line.
-enum class Reason {
-  SourceMissing,
-  NotMedia,
-  SourceIncomplete,
-  SourceDamaged,
-  NeedsVideo,
-  NeedsAudio,
-  DiskFull,
-  OutputUnwritable,
-  NameTooLong,
-  NoFfmpeg,
-  EncodeFailed,
-  Usage,
-  Stopped,
-  OpensOtherFile,   // the source asked to open a file beside itself
-  PictureTooLarge,  // beyond what is decoded or encoded here
-};
+// Why a run failed; the main program reads it from the reason line printed
+// just before the last line (protocol/toolprotocol.h).
+using Reason = ToolProtocol::Reason;
 // The stable lower-case code: "source-missing", "disk-full", ...
 QString reasonCode(Reason reason);
 // The reason for a failed file operation of the tool's own, by errno (or its

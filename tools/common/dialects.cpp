@@ -158,13 +158,13 @@ Request parseMencoderStyle(const QStringList& args) {
 
 Request parseFfmpegStyle(const QStringList& args) {
   Request r;
-  r.replace = false;
   QStringList outputs;
   bool haveSource = false;
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     if (a == QLatin1String("-y")) {
-      r.replace = true;
+      // Taken as ffmpeg takes it, but no output ever replaces a file: a taken
+      // name gives way to the next free one.
     } else if (a == QLatin1String("-vn")) {
       r.noVideo = true;
     } else if (a == QLatin1String("-i")) {

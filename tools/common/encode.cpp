@@ -116,10 +116,9 @@ bool Encoder::progress(const ProgressState& s) {
   state_ = s;
   QString line;
   if (style_ == ProgressStyle::Ffmpeg) {
-    // The reader rounds the time to whole seconds: only the final line may
-    // come to the whole length (100 %).
+    // Only the final line may read as the whole length (100 %).
     ProgressState shown = state_;
-    if (shownDuration_ >= 1) shown.seconds = std::min(shown.seconds, std::floor(shownDuration_) - 0.51);
+    shown.seconds = ToolProtocol::timeBeforeEnd(shown.seconds, shownDuration_);
     line = ffmpegLine(shown);
   } else {
     const double expected = plan_.expectedDuration;
@@ -151,11 +150,16 @@ int Encoder::checkAndCommit(const TranscodeResult& result) {
   // The last progress line goes out before the file gets its name: when
   // nobody reads the tool any more, nobody would learn of the file either.
   if (!printFinalProgress()) return stop();
-  if (const int err = partial_->commit(plan_.replace)) {
-    if (err == EEXIST)
-      return fail(Reason::OutputUnwritable, QStringLiteral("the output appeared while it was written: %1").arg(plan_.output));
-    return fail(reasonForErrno(err), QStringLiteral("cannot write %1: %2")
-                                         .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
+  ToolProtocol::Written written;
+  if (const int err = partial_->commit(written))
+    return fail(err == EEXIST ? Reason::OutputUnwritable : reasonForErrno(err),
+                QStringLiteral("cannot write %1: %2")
+                    .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
+  // The name may be another than asked for: whoever reads us learns it here,
+  // or the file goes again.
+  if (!printLine(ToolProtocol::writtenLine(tool_, written))) {
+    partial_->uncommit();
+    return stop();
   }
   return ExitOk;
 }
@@ -174,7 +178,7 @@ int Encoder::fail(Reason reason, const QString& why) {
 
 int Encoder::stop() {
   if (partial_) partial_->discard();
-  printLine(tool_ + QStringLiteral(": reason: ") + reasonCode(Reason::Stopped));
+  printLine(ToolProtocol::reasonLine(tool_, Reason::Stopped));
   printLine(tool_ + QStringLiteral(": stopped, no output written"));
   return ExitStopped;
 }
@@ -199,8 +203,6 @@ void checkOutput(const Request& r) {
                     Reason::NameTooLong);
   if (out.isDir())
     throw ToolError(QStringLiteral("the output is a folder: %1").arg(r.output), Reason::OutputUnwritable);
-  if (out.exists() && !r.replace)
-    throw ToolError(QStringLiteral("the output exists; -y replaces it: %1").arg(r.output), Reason::Usage);
 }
 
 }  // namespace
@@ -217,6 +219,12 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
   platform::ignoreBrokenPipe();
   platform::catchStopRequests();
   try {
+    // Qt would read such an argument as another name (U+FFFD for each bad
+    // byte), which may even be a file of its own.
+    for (int i = 1; i < argc; ++i)
+      if (!ToolProtocol::isUtf8(QByteArray(argv[i])))
+        throw ToolError(QStringLiteral("argument %1 is not valid UTF-8; rename the file").arg(i),
+                        Reason::NameNotUtf8);
     const Request request = parse(app.arguments().mid(1));
     checkOutput(request);
     // Before the source is read at all: from here on a demuxer or decoder
@@ -241,6 +249,7 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
     if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
       const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;
       if (amr) printLine(tool + QStringLiteral(": trace pcm: ") + pcmArgs(plan).join(QLatin1Char('\x1f')));
+      // The arguments apart by \x1f, which the line shows escaped.
       printLine(tool + QStringLiteral(": trace ffmpeg: ") +
                 ffmpegArgs(plan, QStringLiteral("OUTPUT"), amr).join(QLatin1Char('\x1f')));
     }

@@ -203,7 +203,6 @@ Plan resolve(const Request& r, const MediaInfo& src) {
   Plan p;
   p.source = r.source;
   p.output = r.output;
-  p.replace = r.replace;
   resolveContainer(r, p);
   resolveVideo(r, src, p);
   resolveAudio(r, src, p);

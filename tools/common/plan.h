@@ -23,7 +23,6 @@ struct Setting {
 
 struct Request {
   QString source, output;
-  bool replace = true;                 // an existing output may be replaced
   QString askedFormat;                 // format the options name (-f, -of, format=), if any
   QString askedText;                   // those options as written, for the note
   bool formatDecides = false;          // the named format wins over the extension (the work file)
@@ -41,7 +40,6 @@ struct Request {
 
 struct Plan {
   QString source, output;
-  bool replace = true;                 // an existing output may be replaced
   int videoIndex = -1, audioIndex = -1;  // source streams
   Container container = Container::MP4;
   QString muxer;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -28,7 +29,28 @@ namespace toolkit::platform {
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
 #ifdef Q_OS_UNIX
-void handler(int) { g_stop = 1; }
+// The named partial file, for the last word of a tool that did not end in
+// time: a folder descriptor and a name, readable in a signal handler.
+volatile std::sig_atomic_t g_partialDir = -1;
+char g_partialName[256] = {};
+
+void handler(int) {
+  // Every phase checks for the request; should one not, the alarm ends the
+  // tool a second later all the same.
+  if (!g_stop) ::alarm(1);
+  g_stop = 1;
+}
+void overdue(int) {
+  if (g_partialDir >= 0 && g_partialName[0]) ::unlinkat(g_partialDir, g_partialName, 0);
+  ::_exit(ExitStopped);
+}
+void notePartial(int dirFd, const QString& name) {
+  const QByteArray bytes = QFile::encodeName(name);
+  g_partialDir = -1;
+  if (bytes.isEmpty() || bytes.size() >= qsizetype(sizeof g_partialName)) return;
+  std::memcpy(g_partialName, bytes.constData(), size_t(bytes.size()) + 1);
+  g_partialDir = dirFd;
+}
 #elif defined(Q_OS_WIN)
 BOOL WINAPI consoleHandler(DWORD) {
   g_stop = 1;
@@ -65,6 +87,8 @@ void catchStopRequests() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+  sa.sa_handler = overdue;
+  ::sigaction(SIGALRM, &sa, nullptr);
 #elif defined(Q_OS_WIN)
   ::SetConsoleCtrlHandler(consoleHandler, TRUE);
 #endif
@@ -72,11 +96,37 @@ void catchStopRequests() {
 
 bool stopRequested() { return g_stop != 0; }
 
+QString nextFreeName(const QString& name, int maxBytes) {
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  QString stem = dot > 0 ? name.left(dot) : name;
+  const QString ext = dot > 0 ? name.mid(dot) : QString();
+  static const QRegularExpression copy(QStringLiteral("\\(([0-9]{1,9})\\)$"));
+  long long n = 2;
+  if (const auto m = copy.match(stem); m.hasMatch()) {
+    n = m.captured(1).toLongLong() + 1;
+    stem.chop(m.capturedLength());
+  }
+  const QString tail = QLatin1Char('(') + QString::number(n) + QLatin1Char(')') + ext;
+  while (!stem.isEmpty() && QFile::encodeName(stem + tail).size() > maxBytes)
+    stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+  return stem + tail;
+}
+
+namespace {
+long nameMax(const QString& folder) {
+#ifdef Q_OS_UNIX
+  const long most = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+  return most > 0 ? most : 255;
+#else
+  Q_UNUSED(folder);
+  return 255;
+#endif
+}
+}  // namespace
+
 bool nameFits(const QString& folder, const QString& name) {
 #ifdef Q_OS_UNIX
-  long most = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
-  if (most <= 0) most = 255;
-  return QFile::encodeName(name).size() <= most;
+  return QFile::encodeName(name).size() <= nameMax(folder);
 #else
   Q_UNUSED(folder);
   return name.size() <= 255;  // UTF-16 units on Windows
@@ -91,8 +141,11 @@ struct PartialFile::Impl {
   int dirFd = -1, fd = -1;
   bool procFd = false;   // the file is reachable as /proc/<pid>/fd/<fd>
   bool done = false;     // committed or discarded
+  bool committed = false;
 
-  QByteArray nameBytes() const { return QFile::encodeName(name); }
+  // Gives the file the name `target`: 0, EEXIST when the name is taken, or
+  // another error number. Nothing here replaces an entry.
+  int place(const QByteArray& target);
   // Whether `entry` in the folder is still the file this tool created.
   bool isOurs(const QByteArray& entry) const {
     struct stat a {}, b {};
@@ -125,6 +178,7 @@ PartialFile::PartialFile(const QString& output) : d(std::make_unique<Impl>()) {
     if (d->fd < 0 && errno != EEXIST) cannotCreate(d->folder, errno);
   }
   if (d->fd < 0) cannotCreate(d->folder, EEXIST);
+  if (!d->temp.isEmpty()) notePartial(d->dirFd, d->temp);
 }
 
 PartialFile::~PartialFile() {
@@ -148,67 +202,63 @@ QString PartialFile::readPath() const {
 
 int PartialFile::sync() { return ::fsync(d->fd) == 0 ? 0 : errno; }
 
-int PartialFile::commit(bool replace) {
+int PartialFile::Impl::place(const QByteArray& target) {
+  if (temp.isEmpty()) {
+    // Linking never replaces an entry.
+    const QByteArray self = QStringLiteral("/proc/self/fd/%1").arg(fd).toLatin1();
+    return ::linkat(AT_FDCWD, self.constData(), dirFd, target.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  }
+  const QByteArray from = QFile::encodeName(temp);
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(dirFd, from.constData(), dirFd, target.constData(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
+  // A hard link does not replace either; vfat has none, and there only a
+  // check just before the rename is left.
+  if (::linkat(dirFd, from.constData(), dirFd, target.constData(), 0) == 0) {
+    ::unlinkat(dirFd, from.constData(), 0);
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  struct stat st {};
+  if (::fstatat(dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return ::renameat(dirFd, from.constData(), dirFd, target.constData()) == 0 ? 0 : errno;
+}
+
+int PartialFile::commit(ToolProtocol::Written& written) {
   if (d->done) return EINVAL;
   const mode_t mask = ::umask(0);
   ::umask(mask);
   if (::fchmod(d->fd, 0666 & ~mask) != 0) return errno;
-  const QByteArray target = d->nameBytes();
-  int err = 0;
-  if (d->temp.isEmpty()) {
-    // Linking never replaces an entry: EEXIST when the name is taken.
-    const QByteArray self = QStringLiteral("/proc/self/fd/%1").arg(d->fd).toLatin1();
-    if (::linkat(AT_FDCWD, self.constData(), d->dirFd, target.constData(), AT_SYMLINK_FOLLOW) == 0) {
-      d->done = true;
-      return 0;
-    }
-    err = errno;
-    if (err != EEXIST || !replace) return err;
-    // Replacing: a name of its own first, then a rename over the entry.
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      d->temp = randomName();
-      if (::linkat(AT_FDCWD, self.constData(), d->dirFd, QFile::encodeName(d->temp).constData(),
-                   AT_SYMLINK_FOLLOW) == 0)
-        break;
-      err = errno;
-      d->temp.clear();
-      if (err != EEXIST) return err;
-    }
-    if (d->temp.isEmpty()) return err;
+  const int most = int(nameMax(d->folder));
+  QString name = d->name;
+  for (int attempt = 0; attempt < 100000; ++attempt, name = nextFreeName(name, most)) {
+    const int err = d->place(QFile::encodeName(name));
+    if (err == EEXIST) continue;
+    if (err) return err;
+    g_partialDir = -1;
+    d->temp.clear();
+    d->name = name;
+    d->done = d->committed = true;
+    struct stat st {};
+    ::fstat(d->fd, &st);
+    written = {QFile::encodeName(QDir(d->folder).filePath(name)), quint64(st.st_dev), quint64(st.st_ino)};
+    return 0;
   }
-  const QByteArray temp = QFile::encodeName(d->temp);
-  if (replace) {
-    // rename() replaces the entry itself; a link there is not followed.
-    if (::renameat(d->dirFd, temp.constData(), d->dirFd, target.constData()) != 0) return errno;
-  } else {
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(d->dirFd, temp.constData(), d->dirFd, target.constData(), RENAME_NOREPLACE) != 0) {
-      err = errno;
-      if (err != EINVAL && err != ENOSYS) return err;
-#else
-    {
-#endif
-      // A hard link does not replace either; vfat has none, and there only a
-      // check just before the rename is left.
-      if (::linkat(d->dirFd, temp.constData(), d->dirFd, target.constData(), 0) == 0) {
-        ::unlinkat(d->dirFd, temp.constData(), 0);
-      } else {
-        err = errno;
-        struct stat st {};
-        if (err != EPERM && err != EOPNOTSUPP) return err;
-        if (::fstatat(d->dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-        if (::renameat(d->dirFd, temp.constData(), d->dirFd, target.constData()) != 0) return errno;
-      }
-    }
-  }
-  d->temp.clear();
-  d->done = true;
-  return 0;
+  return EEXIST;
+}
+
+void PartialFile::uncommit() {
+  if (!d->committed) return;
+  d->committed = false;
+  const QByteArray name = QFile::encodeName(d->name);
+  if (d->isOurs(name)) ::unlinkat(d->dirFd, name.constData(), 0);
 }
 
 void PartialFile::discard() {
   if (d->done) return;
   d->done = true;
+  g_partialDir = -1;
   if (!d->temp.isEmpty() && d->isOurs(QFile::encodeName(d->temp)))
     ::unlinkat(d->dirFd, QFile::encodeName(d->temp).constData(), 0);
   if (d->fd >= 0) ::ftruncate(d->fd, 0);  // an unnamed file goes with its last descriptor
@@ -245,17 +295,28 @@ QString PartialFile::readPath() const { return d->temp; }
 
 int PartialFile::sync() { return 0; }  // FFmpeg closed it: the system has it all
 
-int PartialFile::commit(bool replace) {
+int PartialFile::commit(ToolProtocol::Written& written) {
   if (d->done) return EINVAL;
   d->file.close();
-  if (!replace && QFileInfo::exists(d->output)) return EEXIST;
-  std::error_code ec;
-  std::filesystem::rename(std::filesystem::path(d->temp.toStdU16String()),
-                          std::filesystem::path(d->output.toStdU16String()), ec);
-  if (ec) return ec.value();
-  d->done = true;
-  return 0;
+  const QFileInfo out(d->output);
+  QString name = out.fileName();
+  for (int attempt = 0; attempt < 100000; ++attempt, name = nextFreeName(name)) {
+    const QString target = out.dir().filePath(name);
+    // MoveFileEx without MOVEFILE_REPLACE_EXISTING never replaces an entry.
+    if (::MoveFileExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(d->temp).utf16()),
+                      reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(target).utf16()), 0)) {
+      d->done = true;
+      d->output = target;
+      written = {target.toUtf8(), 0, 0};
+      return 0;
+    }
+    const DWORD err = ::GetLastError();
+    if (err != ERROR_ALREADY_EXISTS && err != ERROR_FILE_EXISTS) return EACCES;
+  }
+  return EEXIST;
 }
+
+void PartialFile::uncommit() {}
 
 void PartialFile::discard() {
   if (d->done) return;

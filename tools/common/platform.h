@@ -2,6 +2,8 @@
 #include <QString>
 #include <memory>
 
+#include "protocol/toolprotocol.h"
+
 // The one place with calls that differ between systems: how the tool learns
 // that it is asked to stop, and how the output is written where nobody else
 // can reach it before it is whole.
@@ -13,8 +15,15 @@ void ignoreBrokenPipe();
 // Notes a request to end the tool (SIGTERM, SIGINT or SIGHUP on Unix; Ctrl+C
 // or the console closing on Windows) instead of dying at once.
 void catchStopRequests();
-// True once a stop request has arrived.
+// True once a stop request has arrived. From then on the tool has one second
+// to end by itself; after that it ends at once (exit status 143), removing its
+// named partial file if it has one.
 bool stopRequested();
+
+// The name a taken output name gives way to: "(2)" before the extension, or
+// the next number when the name already ends in "(n)"; cut to `maxBytes`
+// bytes at a character boundary, from the end of the stem.
+QString nextFreeName(const QString& name, int maxBytes = 255);
 
 // Whether a file name of this many bytes (UTF-8) fits the file system of
 // `folder`.
@@ -38,11 +47,13 @@ class PartialFile {
   QString readPath() const;
   // Flushes it to the disk; 0 or the error number.
   int sync();
-  // Gives it the output's name, with the usual permissions. An existing entry
-  // of that name is left alone (EEXIST) unless `replace`; then the entry
-  // itself is replaced, never the file a link there points to. 0 or the
-  // error number.
-  int commit(bool replace);
+  // Gives it the output's name, with the usual permissions. A name that is
+  // taken (by anyone, even a moment before) is never replaced: the file gets
+  // the next free name by the "(2)", "(3)" rule instead, which `written`
+  // receives with the file's identity. 0 or the error number.
+  int commit(ToolProtocol::Written& written);
+  // Removes the committed file again, if its name still holds this very file.
+  void uncommit();
   // Removes it now.
   void discard();
 

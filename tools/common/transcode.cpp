@@ -618,6 +618,9 @@ void Transcoder::drain(Lane& lane) {
     lane.next = filtered_->pts + (lane.video ? 1 : filtered_->nb_samples);
     encode(lane, filtered_.get());
     av_frame_unref(filtered_.get());
+    // One packet may give many frames (a gap in the times filled at a steady
+    // rate): the progress, and with it a stop request, is heard here too.
+    report();
   }
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF)
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};

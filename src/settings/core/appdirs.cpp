@@ -7,12 +7,23 @@
 #include <QLockFile>
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QSet>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 
 #include "paths/joinpath.h"
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace AppDirs {
 namespace {
@@ -37,13 +48,56 @@ QString besideProgram(const char* relative) {
 
 const QFileDevice::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
-// Removes a file, a link (never what it points to) or a whole folder.
-void removeEntry(const QString& path) {
+#ifdef Q_OS_UNIX
+// Removes the entry `name` of the folder `dirFd`: a file, a link (never what
+// it points to) or a whole folder, whose own links are not followed either.
+// Every step goes through the folder's descriptor, so an entry swapped for a
+// link meanwhile is removed as a link.
+void removeAt(int dirFd, const char* name, int depth = 0) {
+  if (::unlinkat(dirFd, name, 0) == 0 || (errno != EISDIR && errno != EPERM) || depth > 64) return;
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  if (DIR* dir = ::fdopendir(fd)) {
+    while (const dirent* e = ::readdir(dir)) {
+      if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+      removeAt(::dirfd(dir), e->d_name, depth + 1);
+    }
+    ::closedir(dir);  // closes fd
+  } else {
+    ::close(fd);
+  }
+  ::unlinkat(dirFd, name, AT_REMOVEDIR);
+}
+
+void removeEntry(const QString& root, const QString& name) {
+  const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  removeAt(fd, QFile::encodeName(name).constData());
+  ::close(fd);
+}
+
+bool isLink(const QString& path) {
+  struct stat st {};
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+#else
+void removeEntry(const QString& root, const QString& name) {
+  const QString path = QDir(root).filePath(name);
   const QFileInfo info(path);
   if (info.isDir() && !info.isSymLink())
     QDir(path).removeRecursively();
   else
     QFile::remove(path);
+}
+
+bool isLink(const QString& path) { return QFileInfo(path).isSymLink(); }
+#endif
+
+// The names a copy gives its folder and lock: "copy-<pid>-<6 hex digits>"
+// and the same + ".lock". Nothing else in the work root is ours to remove.
+const QRegularExpression& ownName() {
+  static const QRegularExpression re(QStringLiteral("^(copy-[0-9]+-[0-9a-f]{6})(\\.lock)?$"));
+  return re;
 }
 
 // The work folder of one running copy: "<name>" in the cache's work folder,
@@ -76,7 +130,8 @@ class CopyFolder {
   }
   ~CopyFolder() {
     if (!lock_) return;
-    QDir(path_).removeRecursively();
+    const QFileInfo self(path_);
+    removeEntry(self.path(), self.fileName());
     // The whole cache may be gone already; then there is nothing to unlock.
     if (QFileInfo::exists(lock_->fileName()))
       lock_->unlock();
@@ -96,24 +151,34 @@ class CopyFolder {
   }
 
  private:
-  // Removes whatever copies that no longer run left in `root`.
+  // Removes whatever copies that no longer run left in `root`: entries of a
+  // copy's own naming whose lock nobody holds. Whatever else is there stays,
+  // and no link is followed.
   static void sweep(const QString& root) {
     const QDir dir(root);
-    const auto entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    for (const QFileInfo& entry : entries) {
-      const QString name = entry.fileName();
-      if (name.endsWith(QStringLiteral(".rmlock"))) continue;  // QLockFile's own, short-lived
-      if (name.endsWith(QStringLiteral(".lock"))) {
-        QLockFile lock(entry.filePath());
-        lock.setStaleLockTime(0);
-        if (!lock.tryLock(0)) continue;  // a running copy holds it
-        removeEntry(dir.filePath(name.chopped(5)));
-        lock.unlock();
-        continue;
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    QSet<QString> copies;
+    for (const QString& name : names)
+      if (const auto m = ownName().match(name); m.hasMatch()) copies.insert(m.captured(1));
+    for (const QString& copy : std::as_const(copies)) {
+      const QString lockName = copy + QStringLiteral(".lock");
+      const QString lockPath = dir.filePath(lockName);
+      if (names.contains(lockName)) {
+        if (isLink(lockPath)) {
+          // Not a lock any copy made.
+          removeEntry(root, lockName);
+        } else {
+          QLockFile lock(lockPath);
+          lock.setStaleLockTime(0);
+          if (!lock.tryLock(0)) continue;  // a running copy holds it
+          removeEntry(root, copy);
+          lock.unlock();
+          continue;
+        }
       }
-      // A folder whose lock is gone, or a loose file of an earlier version.
-      if (!QFileInfo(dir.filePath(name + QStringLiteral(".lock"))).exists()) removeEntry(entry.filePath());
+      // The lock is made before the folder and removed after it: a folder
+      // without one was left by a copy that ended.
+      if (names.contains(copy) && !QFileInfo::exists(lockPath) && !isLink(lockPath)) removeEntry(root, copy);
     }
   }
 
@@ -172,11 +237,15 @@ QString defaultOutputFolder() {
 }
 
 QString workFolder() {
-  QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-  if (base.isEmpty()) base = QDir::tempPath() + QStringLiteral("/vantrel-cache");
+  // The window and vantrel-cli share one root, whatever organisation name
+  // either gives Qt: the user's cache folder + "/Vantrel/work".
+  QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+  base = base.isEmpty() ? QDir::tempPath() + QStringLiteral("/vantrel-cache")
+                        : QDir(base).filePath(QStringLiteral("Vantrel"));
   const QString root = QDir(base).filePath(QStringLiteral("work"));
-  if (!QFileInfo::exists(root)) QDir().mkpath(root);
-  QFile::setPermissions(root, kPrivate);
+  // Only a folder made here is made private: a root that is (or links to) a
+  // folder of the user's keeps its mode.
+  if (!QFileInfo::exists(root) && !isLink(root) && QDir().mkpath(root)) QFile::setPermissions(root, kPrivate);
   // One folder per cache root: tests and tools may move the cache meanwhile.
   static QMutex mutex;
   static std::map<QString, std::unique_ptr<CopyFolder>> folders;

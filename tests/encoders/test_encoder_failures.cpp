@@ -514,10 +514,11 @@ class TestEncoderFailures : public QObject {
 #endif
   }
 
-  // A gap of most of an hour in the source's times (a longer leap is closed)
+  // A gap of most of an hour in the source's times (longer ones are closed)
   // is filled frame by frame at the output's steady rate, many frames from
-  // one packet: a stop request (or the parent's death, which the runner
-  // turns into SIGTERM) ends the tool within a second there too.
+  // one packet: a stop request (or
+  // the parent's death, which the runner turns into SIGTERM) ends the tool
+  // within a second there too.
   void stopInATimestampGap_data() {
     QTest::addColumn<QString>("tool");
     QTest::newRow("conv") << "conv";

@@ -1,5 +1,7 @@
 #include "runner/dosoutputs.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
@@ -98,7 +100,20 @@ void DOSOutputs::keepTail() {
 void DOSOutputs::readAvailable() {
   if (!process_) return;
   const QByteArray data = process_->readAllStandardOutput();
-  for (qsizetype at = 0; at < data.size(); at += kChunkBytes) emitChunk(data.mid(at, kChunkBytes));
+  // A chunk ends at a line end: the progress readers take the first mark in
+  // a chunk, and a loaded machine may deliver several lines at once (a
+  // short file's first and last progress lines), each of which must count.
+  for (qsizetype at = 0; at < data.size();) {
+    qsizetype end = std::min(data.size(), at + kChunkBytes);
+    for (qsizetype i = at; i < end; ++i) {
+      if (data[i] == '\n' || data[i] == '\r') {
+        end = i + 1;
+        break;
+      }
+    }
+    emitChunk(data.mid(at, end - at));
+    at = end;
+  }
 }
 
 void DOSOutputs::onFinished(int exitCode, QProcess::ExitStatus status) {

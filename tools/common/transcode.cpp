@@ -18,17 +18,12 @@ extern "C" {
 }
 
 #include "common/amr.h"
+#include "common/avowners.h"
 #include "common/ffcompat.h"
 #include "common/media.h"
 
 namespace toolkit {
 namespace {
-
-QString avText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return QString::fromUtf8(text);
-}
 
 // A failure inside the conversion; caught at its top.
 struct Failed {
@@ -44,20 +39,8 @@ Reason writeReason(int code) {
                                                                      : Reason::EncodeFailed;
 }
 
-struct FreeCodec {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FreeGraph {
-  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
-};
-struct FreeFrame {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct FreePacket {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using Packet = std::unique_ptr<AVPacket, FreePacket>;
-using Frame = std::unique_ptr<AVFrame, FreeFrame>;
+using av::Frame;
+using av::Packet;
 
 Packet newPacket() {
   Packet p(av_packet_alloc());
@@ -78,8 +61,8 @@ struct Lane {
   QString kind;  // "video" or "audio", for messages
   AVStream* in = nullptr;
   int64_t offset = 0;  // the source's start, in the stream's time base
-  std::unique_ptr<AVCodecContext, FreeCodec> dec, enc;
-  std::unique_ptr<AVFilterGraph, FreeGraph> graph;
+  av::Codec dec, enc;
+  av::Graph graph;
   AVFilterContext* src = nullptr;
   AVFilterContext* sink = nullptr;
   std::unique_ptr<AmrThread> amr;
@@ -131,7 +114,7 @@ class Transcoder {
   AVFormatContext* in_;
   const Plan& plan_;
   const ProgressCallback& progress_;
-  AVFormatContext* out_ = nullptr;
+  av::Output out_;
   std::deque<Lane> lanes_;
   bool headerWritten_ = false;
   std::deque<std::pair<Lane*, Packet>> waiting_;  // until every stream is set up
@@ -149,13 +132,10 @@ class Transcoder {
   void noteRead(const AVPacket& pkt);
 };
 
+// The packets and encoders go before the output they were made for.
 Transcoder::~Transcoder() {
   waiting_.clear();
   lanes_.clear();
-  if (out_) {
-    avio_closep(&out_->pb);
-    avformat_free_context(out_);
-  }
 }
 
 TranscodeResult Transcoder::run(const QByteArray& url) {
@@ -247,11 +227,13 @@ void Transcoder::noteRead(const AVPacket& pkt) {
 
 void Transcoder::openOutput(const QByteArray& url) {
   const QByteArray muxer = plan_.muxer.toUtf8();
-  int err = avformat_alloc_output_context2(&out_, nullptr, muxer.constData(), url.constData());
+  AVFormatContext* out = nullptr;
+  int err = avformat_alloc_output_context2(&out, nullptr, muxer.constData(), url.constData());
+  out_.reset(out);
   if (err < 0 || !out_)
-    throw Failed{Reason::EncodeFailed, QStringLiteral("FFmpeg has no %1 writer: %2").arg(plan_.muxer, avText(err))};
+    throw Failed{Reason::EncodeFailed, QStringLiteral("FFmpeg has no %1 writer: %2").arg(plan_.muxer, av::errorText(err))};
   err = avio_open(&out_->pb, url.constData(), AVIO_FLAG_WRITE);
-  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, av::errorText(err))};
   // The source's title, artist and the like go along, as ffmpeg carries them.
   av_dict_copy(&out_->metadata, in_->metadata, 0);
   av_dict_set(&out_->metadata, "encoder", LIBAVFORMAT_IDENT, 0);
@@ -276,17 +258,17 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
     throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
   lane.dec->pkt_timebase = lane.in->time_base;
   if (video) lane.dec->framerate = av_guess_frame_rate(in_, lane.in, nullptr);
-  AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "threads", "auto", 0);
-  av_dict_set_int(&opts, "max_pixels", kMaxPicturePixels, 0);  // a stream that grows midway
-  const int err = avcodec_open2(lane.dec.get(), codec, &opts);
-  av_dict_free(&opts);
+  av::Dictionary opts;
+  if (av_dict_set(opts.address(), "threads", "auto", 0) < 0 ||
+      av_dict_set_int(opts.address(), "max_pixels", kMaxPicturePixels, 0) < 0)  // a stream that grows midway
+    throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  const int err = avcodec_open2(lane.dec.get(), codec, opts.address());
   if (err < 0)
     throw Failed{Reason::SourceDamaged,
-                 QStringLiteral("the source's %1 could not be decoded: %2").arg(lane.kind, avText(err))};
+                 QStringLiteral("the source's %1 could not be decoded: %2").arg(lane.kind, av::errorText(err))};
   // The output's streams in the plan's order, picture first, whichever
   // decodes first.
-  lane.out = avformat_new_stream(out_, nullptr);
+  lane.out = avformat_new_stream(out_.get(), nullptr);
   if (!lane.out) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
   if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0))
     av_dict_set(&lane.out->metadata, "language", lang->value, 0);
@@ -415,7 +397,7 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
   }
   const int err = av_buffersrc_add_frame_flags(lane.src, frame, 0);
   if (err < 0)
-    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, av::errorText(err))};
   drain(lane);
 }
 
@@ -524,7 +506,7 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
   if (err >= 0) err = avfilter_graph_config(g, nullptr);
   if (err < 0)
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters cannot be set up (%2): %3")
-                                           .arg(lane.kind, QString::fromUtf8(chain), avText(err))};
+                                           .arg(lane.kind, QString::fromUtf8(chain), av::errorText(err))};
 }
 
 void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
@@ -579,12 +561,12 @@ void Transcoder::setUpEncoder(Lane& lane, const AVFrame& first) {
     }
   }
   if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "threads", "auto", 0);
-  int err = avcodec_open2(enc, codec, &opts);
-  av_dict_free(&opts);
+  av::Dictionary opts;
+  if (av_dict_set(opts.address(), "threads", "auto", 0) < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  int err = avcodec_open2(enc, codec, opts.address());
   if (err < 0)
-    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder %2 cannot start: %3").arg(lane.kind, name, avText(err))};
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder %2 cannot start: %3").arg(lane.kind, name, av::errorText(err))};
   err = avcodec_parameters_from_context(lane.out->codecpar, enc);
   if (err < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
 #if LIBAVCODEC_VERSION_INT < AV_VERSION_INT(60, 29, 100)
@@ -623,7 +605,7 @@ void Transcoder::drain(Lane& lane) {
     report();
   }
   if (err != AVERROR(EAGAIN) && err != AVERROR_EOF)
-    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, avText(err))};
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, av::errorText(err))};
 }
 
 void Transcoder::encode(Lane& lane, AVFrame* frame) {
@@ -634,13 +616,13 @@ void Transcoder::encode(Lane& lane, AVFrame* frame) {
   }
   int err = avcodec_send_frame(lane.enc.get(), frame);
   if (err < 0 && err != AVERROR_EOF)
-    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, avText(err))};
+    throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, av::errorText(err))};
   for (;;) {
     Packet pkt = newPacket();
     err = avcodec_receive_packet(lane.enc.get(), pkt.get());
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
     if (err < 0)
-      throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, avText(err))};
+      throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 encoder failed: %2").arg(lane.kind, av::errorText(err))};
     if (lane.video) {
       size_t size = 0;
       if (const uint8_t* stats = av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &size);
@@ -709,15 +691,14 @@ void Transcoder::mux(Lane& lane, AVPacket* pkt) {
     }
     lane.lastMuxDts = pkt->dts;
   }
-  const int err = av_interleaved_write_frame(out_, pkt);
-  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+  const int err = av_interleaved_write_frame(out_.get(), pkt);
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, av::errorText(err))};
 }
 
 void Transcoder::startWriting() {
-  AVDictionary* opts = nullptr;
-  const int err = avformat_write_header(out_, &opts);
-  av_dict_free(&opts);
-  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot start %1: %2").arg(plan_.output, avText(err))};
+  av::Dictionary opts;
+  const int err = avformat_write_header(out_.get(), opts.address());
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot start %1: %2").arg(plan_.output, av::errorText(err))};
   headerWritten_ = true;
   while (!waiting_.empty()) {
     auto [lane, pkt] = std::move(waiting_.front());
@@ -727,14 +708,14 @@ void Transcoder::startWriting() {
 }
 
 void Transcoder::finishOutput() {
-  int err = av_interleaved_write_frame(out_, nullptr);
-  if (err >= 0) err = av_write_trailer(out_);
+  int err = av_interleaved_write_frame(out_.get(), nullptr);
+  if (err >= 0) err = av_write_trailer(out_.get());
   if (err >= 0 && out_->pb->error < 0) err = out_->pb->error;
   if (err >= 0) state_.sizeKB = static_cast<double>(std::max<int64_t>(avio_size(out_->pb), 0)) / 1024.0;
   if (state_.seconds > 0) state_.kbps = state_.sizeKB * 8 * 1.024 / state_.seconds;
   const int closed = avio_closep(&out_->pb);
   if (err >= 0) err = closed;
-  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, avText(err))};
+  if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, av::errorText(err))};
 }
 
 void Transcoder::report() {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 
 extern "C" {
@@ -121,7 +122,7 @@ class Transcoder {
   int64_t waitingBytes_ = 0;
   static constexpr int64_t kWaitingBytes = 50 * 1000 * 1000;
   static constexpr size_t kWaitingPackets = 128, kMostWaiting = 1 << 17;
-  Frame frame_ = newFrame(), filtered_ = newFrame();
+  Frame frame_, filtered_;  // made in run(), where a failure is caught
   ProgressState state_;
   QElapsedTimer clock_, sinceReport_;
   bool reported_ = false;
@@ -143,6 +144,8 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
   try {
     clock_.start();
     sinceReport_.start();
+    frame_ = newFrame();
+    filtered_ = newFrame();
     openOutput(url);
     if (plan_.video) openLane(lanes_.emplace_back(), plan_.videoIndex, true);
     if (plan_.audio) openLane(lanes_.emplace_back(), plan_.audioIndex, false);
@@ -201,6 +204,10 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
   } catch (const Stopped&) {
     r.stopped = true;
     r.reason = Reason::Stopped;
+  } catch (const std::exception& e) {
+    // Out of memory, or no thread for the AMR encoder.
+    r.reason = Reason::EncodeFailed;
+    r.why = QString::fromUtf8(e.what());
   }
   r.decodeError = decodeError_;
   r.state = state_;
@@ -235,8 +242,9 @@ void Transcoder::openOutput(const QByteArray& url) {
   err = avio_open(&out_->pb, url.constData(), AVIO_FLAG_WRITE);
   if (err < 0) throw Failed{writeReason(err), QStringLiteral("cannot write %1: %2").arg(plan_.output, av::errorText(err))};
   // The source's title, artist and the like go along, as ffmpeg carries them.
-  av_dict_copy(&out_->metadata, in_->metadata, 0);
-  av_dict_set(&out_->metadata, "encoder", LIBAVFORMAT_IDENT, 0);
+  if (av_dict_copy(&out_->metadata, in_->metadata, 0) < 0 ||
+      av_dict_set(&out_->metadata, "encoder", LIBAVFORMAT_IDENT, 0) < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
   out_->max_delay = AV_TIME_BASE * 7 / 10;  // ffmpeg's -muxdelay
 }
 
@@ -270,9 +278,13 @@ void Transcoder::openLane(Lane& lane, int index, bool video) {
   // decodes first.
   lane.out = avformat_new_stream(out_.get(), nullptr);
   if (!lane.out) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
-  if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0))
-    av_dict_set(&lane.out->metadata, "language", lang->value, 0);
-  if (!video && plan_.audioCodec == AudioCodec::AMRNB) lane.amr = std::make_unique<AmrThread>(plan_.audioKbps);
+  if (const AVDictionaryEntry* lang = av_dict_get(lane.in->metadata, "language", nullptr, 0);
+      lang && av_dict_set(&lane.out->metadata, "language", lang->value, 0) < 0)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+  if (!video && plan_.audioCodec == AudioCodec::AMRNB) {
+    lane.amr = std::make_unique<AmrThread>(plan_.audioKbps);
+    if (const QString why = lane.amr->failure(); !why.isEmpty()) throw Failed{Reason::EncodeFailed, why};
+  }
 }
 
 // Streams that may restart their clock (MPEG-TS: a recording across
@@ -485,8 +497,12 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
   AVFilterGraph* g = lane.graph.get();
   const char* srcName = lane.video ? "buffer" : "abuffer";
   const char* sinkName = lane.video ? "buffersink" : "abuffersink";
-  int err = avfilter_graph_create_filter(&lane.src, avfilter_get_by_name(srcName), "in", srcArgs.constData(), nullptr, g);
-  if (err >= 0) err = avfilter_graph_create_filter(&lane.sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
+  const AVFilter* srcFilter = avfilter_get_by_name(srcName);
+  const AVFilter* sinkFilter = avfilter_get_by_name(sinkName);
+  if (!srcFilter || !sinkFilter)
+    throw Failed{Reason::EncodeFailed, QStringLiteral("FFmpeg has no %1 filter").arg(QLatin1String(srcFilter ? sinkName : srcName))};
+  int err = avfilter_graph_create_filter(&lane.src, srcFilter, "in", srcArgs.constData(), nullptr, g);
+  if (err >= 0) err = avfilter_graph_create_filter(&lane.sink, sinkFilter, "out", nullptr, nullptr, g);
   AVFilterInOut* outputs = nullptr;
   AVFilterInOut* inputs = nullptr;
   if (err >= 0) {
@@ -499,7 +515,8 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
     outputs->filter_ctx = lane.src;
     inputs->name = av_strdup("out");
     inputs->filter_ctx = lane.sink;
-    err = avfilter_graph_parse_ptr(g, chain.constData(), &inputs, &outputs, nullptr);
+    err = outputs->name && inputs->name ? avfilter_graph_parse_ptr(g, chain.constData(), &inputs, &outputs, nullptr)
+                                        : AVERROR(ENOMEM);
   }
   avfilter_inout_free(&inputs);
   avfilter_inout_free(&outputs);
@@ -642,6 +659,7 @@ void Transcoder::encodeAmr(Lane& lane, const AVFrame* frame) {
   } else {
     frames = lane.amr->finish();
   }
+  if (const QString why = lane.amr->failure(); !why.isEmpty()) throw Failed{Reason::EncodeFailed, why};
   for (const QByteArray& bytes : frames) {
     Packet pkt = newPacket();
     if (av_new_packet(pkt.get(), int(bytes.size())) < 0) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};

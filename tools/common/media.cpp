@@ -1,6 +1,7 @@
 #include "common/media.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <atomic>
@@ -164,6 +165,38 @@ int guardedOpen(AVFormatContext* s, AVIOContext** pb, const char* url, int flags
   return avio_open2(pb, target.constData(), flags, &s->interrupt_callback, options);
 }
 
+// The seconds of sound a WAV's header promises and those its file holds:
+// FFmpeg's reader quietly takes a data size larger than the file for the
+// file's end. Nothing for a header that leaves the size open (a recording
+// being written) and any other layout.
+struct WavLength {
+  double promised = 0, held = 0;
+};
+WavLength wavLength(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const qint64 fileSize = file.size();
+  const QByteArray head = file.read(1 << 16);
+  const auto u32 = [&](qsizetype at) {
+    return quint32(quint8(head[at])) | quint32(quint8(head[at + 1])) << 8 | quint32(quint8(head[at + 2])) << 16 |
+           quint32(quint8(head[at + 3])) << 24;
+  };
+  if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE") return {};
+  quint32 byteRate = 0;
+  for (qsizetype at = 12; at + 8 <= head.size();) {
+    const QByteArray id = head.mid(at, 4);
+    const quint32 size = u32(at + 4);
+    if (id == "fmt " && size >= 16 && at + 20 <= head.size()) byteRate = u32(at + 16);
+    if (id == "data") {
+      if (size == 0 || size == 0xFFFFFFFFu || byteRate == 0) return {};
+      const qint64 held = std::max<qint64>(fileSize - (at + 8), 0);
+      return {static_cast<double>(size) / byteRate, static_cast<double>(held) / byteRate};
+    }
+    at += 8 + qsizetype(size) + (size & 1);
+  }
+  return {};
+}
+
 // Demuxers that open other files through a reader of their own, past any
 // guard: refused whatever the file is called.
 bool readsOtherFiles(const AVInputFormat* f) {
@@ -260,6 +293,14 @@ Source::Source(const QString& path) {
     refuse(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
                .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
            Reason::SourceIncomplete);
+  // A WAV whose header promises more sound than its file holds.
+  if (info_.hasAudio && f->iformat && std::strcmp(f->iformat->name, "wav") == 0) {
+    const WavLength wav = wavLength(path);
+    if (wav.promised - wav.held > std::max(0.5, 0.05 * wav.promised))
+      refuse(QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")
+                 .arg(wav.promised, 0, 'f', 2).arg(wav.held, 0, 'f', 2),
+             Reason::SourceIncomplete);
+  }
   if (!info.hasVideo && !info.hasAudio)
     refuse(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
   if (info.hasVideo && !pictureFits(info.size))

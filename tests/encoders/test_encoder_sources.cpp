@@ -1,0 +1,369 @@
+// Sources written by other programs' muxers (GStreamer, mkvmerge, x264, sox),
+// not by ffmpeg: the layouts real files come in, each converted the way the
+// program runs the tools and the result read back with ffprobe and ffmpeg.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+#include <cmath>
+
+#include "encoders_support.h"
+#include "settings/core/formats.h"
+
+namespace {
+
+PanelValues panel(int position) {
+  const Formats::Preset p = *Formats::presetFor(position);
+  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
+                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
+}
+
+// Runs a program to its end; its standard output, or nothing when it failed.
+QByteArray runProgram(const QString& program, const QStringList& args, bool* ok = nullptr, int timeoutMs = 60000) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::SeparateChannels);
+  p.start(program, args);
+  const bool done = p.waitForStarted() && p.waitForFinished(timeoutMs);
+  if (!done) p.kill(), p.waitForFinished();
+  const bool good = done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  if (ok) *ok = good;
+  if (!good) qWarning("%s failed: %s", qPrintable(program), p.readAllStandardError().constData());
+  return p.readAllStandardOutput();
+}
+
+// A GStreamer pipeline written as gst-launch takes it.
+bool gst(const QString& pipeline) {
+  bool ok = false;
+  runProgram(QStringLiteral("gst-launch-1.0"), QStringList{QStringLiteral("-q")} + QProcess::splitCommand(pipeline), &ok);
+  return ok;
+}
+
+bool haveElements(const QStringList& names) {
+  for (const QString& n : names) {
+    bool ok = false;
+    QProcess p;
+    p.start(QStringLiteral("gst-inspect-1.0"), {n});
+    ok = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Little-endian and big-endian 32-bit fields of a file's bytes.
+quint32 be32(const QByteArray& d, qsizetype at) {
+  return quint32(quint8(d[at])) << 24 | quint32(quint8(d[at + 1])) << 16 | quint32(quint8(d[at + 2])) << 8 |
+         quint32(quint8(d[at + 3]));
+}
+void putBe32(QByteArray& d, qsizetype at, quint32 v) {
+  for (int b = 0; b < 4; ++b) d[at + b] = char(v >> (24 - 8 * b) & 0xFF);
+}
+void putLe32(QByteArray& d, qsizetype at, quint32 v) {
+  for (int b = 0; b < 4; ++b) d[at + b] = char(v >> (8 * b) & 0xFF);
+}
+
+// Trims an MP4 as a phone's editor does: every track's edit list shows
+// `length` seconds from `start` on; the samples all stay. False when the
+// boxes are not laid out as expected (version 0 headers, one edit each).
+bool trimMp4(const QString& from, const QString& to, double start, double length) {
+  QFile f(from);
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  QByteArray d = f.readAll();
+  const qsizetype mvhd = d.indexOf("mvhd");
+  if (mvhd < 4 || d[mvhd + 4] != 0) return false;
+  const quint32 movieScale = be32(d, mvhd + 16);
+  putBe32(d, mvhd + 20, quint32(length * movieScale));
+  int tracks = 0;
+  for (qsizetype trak = d.indexOf("trak"); trak >= 0; trak = d.indexOf("trak", trak + 4)) {
+    const qsizetype tkhd = d.indexOf("tkhd", trak), elst = d.indexOf("elst", trak), mdhd = d.indexOf("mdhd", trak);
+    if (tkhd < 0 || elst < 0 || mdhd < 0 || d[tkhd + 4] != 0 || d[elst + 4] != 0 || d[mdhd + 4] != 0 ||
+        be32(d, elst + 8) != 1)
+      return false;
+    putBe32(d, tkhd + 24, quint32(length * movieScale));
+    putBe32(d, elst + 12, quint32(length * movieScale));
+    putBe32(d, elst + 16, quint32(start * be32(d, mdhd + 16)));
+    ++tracks;
+  }
+  return tracks == 2 && enc::writeFile(to, d);
+}
+
+// The stream times of a file's packets of one kind ("video" or "audio"), in
+// file order.
+QList<double> packetTimes(const QString& path, const QString& kind) {
+  const QByteArray out = runProgram(QStringLiteral("ffprobe"),
+                                    {"-v", "error", "-select_streams", kind == QLatin1String("video") ? "v:0" : "a:0",
+                                     "-show_entries", "packet=pts_time", "-of", "csv=p=0", path});
+  QList<double> times;
+  for (const QByteArray& line : out.split('\n')) {
+    bool ok = false;
+    const double t = line.trimmed().toDouble(&ok);
+    if (ok) times << t;
+  }
+  return times;
+}
+
+// The sound of `path` from `from` seconds on, for `length` seconds, as mono
+// 16-bit samples at 8 kHz.
+QVector<qint16> samples(const QString& path, double from, double length) {
+  const QByteArray raw = runProgram(QStringLiteral("ffmpeg"),
+                                    {"-nostdin", "-v", "error", "-ss", QString::number(from), "-i", path, "-t",
+                                     QString::number(length), "-vn", "-ac", "1", "-ar", "8000", "-f", "s16le", "-"});
+  QVector<qint16> s(raw.size() / 2);
+  std::memcpy(s.data(), raw.constData(), size_t(s.size()) * 2);
+  return s;
+}
+
+// The pitch of a steady tone at 8 kHz, counted by its rising zero crossings.
+double pitch(const QVector<qint16>& s) {
+  int rising = 0;
+  for (qsizetype i = 1; i < s.size(); ++i)
+    if (s[i - 1] < 0 && s[i] >= 0) ++rising;
+  return s.isEmpty() ? 0 : rising * 8000.0 / double(s.size());
+}
+
+}  // namespace
+
+class TestEncoderSources : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  int case_ = 0;
+  QString video_;  // the picture part of the pipelines: 160x120 at 25 frames a second
+
+  QString path(const QString& name) const { return dir_.filePath(name); }
+
+  struct Outcome {
+    enc::Run stage;  // the last stage that ran
+    QString output;  // the file made, when it was
+    qint64 ms = 0;
+  };
+
+  // Converts `source` to `position` as the program does, one or two stages.
+  Outcome convert(int position, const QString& source, int timeoutMs = 60000) {
+    const QString work = path(QStringLiteral("work%1").arg(++case_));
+    const QString out = path(QStringLiteral("out%1").arg(case_));
+    QDir().mkpath(work);
+    QDir().mkpath(out);
+    const BuildContext ctx = enc::buildContext(work);
+    const PanelValues values = panel(position);
+    const QString ext = CommandLines::outputExtension(position);
+    const bool twoStage = Formats::format(position)->stageCount == 2;
+    const QString target = CommandLines::outputFileName(out, source, QTime::currentTime(), ext);
+    Outcome o;
+    QElapsedTimer clock;
+    clock.start();
+    o.stage = enc::runTool(CommandLines::stageOne(values, source, twoStage ? QString() : target, ctx), timeoutMs);
+    if (twoStage && o.stage.exitCode == 0) o.stage = enc::runTool(CommandLines::stageTwo(values, target, ctx), timeoutMs);
+    o.ms = clock.elapsed();
+    if (o.stage.exitCode == 0 && QFileInfo::exists(target)) o.output = target;
+    return o;
+  }
+
+  static QString said(const Outcome& o) { return o.stage.output.right(1500); }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    for (const char* program : {"gst-launch-1.0", "gst-inspect-1.0", "mkvmerge", "x264", "sox"})
+      if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+        QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(program))));
+    if (!haveElements({"videotestsrc", "audiotestsrc", "x264enc", "h264parse", "lamemp3enc", "mpegaudioparse"}))
+      QSKIP("GStreamer's test sources, x264enc or lamemp3enc are missing");
+    video_ = QStringLiteral("videotestsrc pattern=ball num-buffers=%1 ! video/x-raw,width=160,height=120,framerate=25/1 "
+                            "! x264enc speed-preset=ultrafast key-int-max=25 ! h264parse");
+  }
+
+  // 2 s of picture beside 5 s of sound: the whole sound is written, the
+  // picture is not called cut.
+  void shortVideoLongSound() {
+    if (!haveElements({"matroskamux"})) QSKIP("matroskamux is missing");
+    const QString src = path(QStringLiteral("short-video.mkv"));
+    QVERIFY(gst(QStringLiteral("matroskamux name=m ! filesink location=%1 %2 ! m. audiotestsrc num-buffers=215 "
+                               "samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1 ! lamemp3enc ! mpegaudioparse ! m.")
+                    .arg(src, video_.arg(50))));
+    const Outcome o = convert(Formats::MP4HQ, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    const enc::Probe got = enc::probe(o.output);
+    QVERIFY(!got.videoCodec.isEmpty() && !got.audioCodec.isEmpty());
+    QVERIFY2(std::abs(got.duration - 5.0) < 0.4, qPrintable(QString::number(got.duration)));
+  }
+
+  // An MP4 whose edit lists show 2 s of the 3 s it stores: the shown length
+  // is the whole, both on a road with a picture and on the sound's road.
+  void editListedMp4() {
+    if (!haveElements({"mp4mux"})) QSKIP("mp4mux is missing");
+    const QString plain = path(QStringLiteral("plain.mp4")), src = path(QStringLiteral("trimmed.mp4"));
+    QVERIFY(gst(QStringLiteral("mp4mux name=m ! filesink location=%1 %2 ! m. audiotestsrc num-buffers=130 "
+                               "samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1 ! lamemp3enc ! mpegaudioparse ! m.")
+                    .arg(plain, video_.arg(75))));
+    if (!trimMp4(plain, src, 0.5, 2.0)) QSKIP("this mp4mux lays out its boxes differently");
+    for (const int position : {int(Formats::MP4HQ), int(Formats::MP3)}) {
+      const Outcome o = convert(position, src);
+      QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+      const double length = enc::probe(o.output).duration;
+      QVERIFY2(length > 1.6 && length < 2.5, qPrintable(QString::number(length)));
+    }
+  }
+
+  // An old camera's AVI, MJPEG with 8-bit mono sound at 11,025 Hz, to a
+  // format made in two stages.
+  void lowRateSoundTwoStages() {
+    if (!haveElements({"avimux", "jpegenc"})) QSKIP("avimux or jpegenc is missing");
+    const QString src = path(QStringLiteral("camera.avi"));
+    QVERIFY(gst(QStringLiteral("avimux name=m ! filesink location=%1 videotestsrc num-buffers=50 ! "
+                               "video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! m. audiotestsrc num-buffers=22 "
+                               "samplesperbuffer=1024 ! audio/x-raw,rate=11025,channels=1,format=U8 ! m.")
+                    .arg(src)));
+    const Outcome o = convert(Formats::GP3, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    const enc::Probe got = enc::probe(o.output);
+    QCOMPARE(got.audioCodec, QStringLiteral("amr_nb"));
+    QVERIFY2(std::abs(got.duration - 2.0) < 0.4, qPrintable(QString::number(got.duration)));
+  }
+
+  // A commentary first, not marked default, and the main sound second,
+  // marked default: the output carries the main sound (1000 Hz, not 300 Hz).
+  void defaultTrackChosen() {
+    const QString comment = path(QStringLiteral("comment.wav")), main = path(QStringLiteral("main.wav"));
+    const QString src = path(QStringLiteral("two-tracks.mkv"));
+    bool ok = false;
+    runProgram(QStringLiteral("sox"), {"-n", "-r", "44100", "-b", "16", "-c", "1", comment, "synth", "2", "sine", "300"}, &ok);
+    QVERIFY(ok);
+    runProgram(QStringLiteral("sox"), {"-n", "-r", "44100", "-b", "16", "-c", "1", main, "synth", "2", "sine", "1000"}, &ok);
+    QVERIFY(ok);
+    runProgram(QStringLiteral("mkvmerge"), {"-q", "-o", src, "--default-track", "0:no", "--track-name", "0:commentary",
+                                            comment, "--default-track", "0:yes", main}, &ok);
+    QVERIFY(ok);
+    const Outcome o = convert(Formats::MP3, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    const double heard = pitch(samples(o.output, 0.5, 1.0));
+    QVERIFY2(std::abs(heard - 1000) < 50, qPrintable(QString::number(heard)));
+  }
+
+  // An MPG from a GStreamer file: its sound is not far ahead of its picture in
+  // the multiplex, and a seek to 1 s finds sound.
+  void mpgInterleavedAndSeekable() {
+    if (!haveElements({"matroskamux"})) QSKIP("matroskamux is missing");
+    const QString src = path(QStringLiteral("av.mkv"));
+    // A busy picture: the stream needs what its bit rate allows.
+    QVERIFY(gst(QStringLiteral("matroskamux name=m ! filesink location=%1 videotestsrc pattern=snow num-buffers=100 ! "
+                               "video/x-raw,width=352,height=288,framerate=25/1 ! x264enc speed-preset=ultrafast "
+                               "key-int-max=25 ! h264parse ! m. audiotestsrc num-buffers=173 samplesperbuffer=1024 ! "
+                               "audio/x-raw,rate=44100,channels=1 ! lamemp3enc ! mpegaudioparse ! m.")
+                    .arg(src)));
+    const Outcome o = convert(Formats::MPG, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    // How far the sound runs ahead of the picture written before it.
+    const QByteArray rows = runProgram(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries",
+                                                                   "packet=codec_type,pts_time", "-of", "csv=p=0", o.output});
+    double video = -1, lead = 0;
+    int audioPackets = 0;
+    for (const QByteArray& row : rows.split('\n')) {
+      const QList<QByteArray> f = row.trimmed().split(',');
+      bool ok = false;
+      const double t = f.size() >= 2 ? f[1].toDouble(&ok) : 0;
+      if (!ok) continue;
+      if (f[0] == "video") video = std::max(video, t);
+      else if (f[0] == "audio" && video >= 0) lead = std::max(lead, t - video), ++audioPackets;
+    }
+    QVERIFY(audioPackets > 0);
+    QVERIFY2(lead < 1.0, qPrintable(QStringLiteral("the sound runs %1 s ahead").arg(lead)));
+    const QVector<qint16> after = samples(o.output, 1.0, 1.0);
+    QVERIFY2(after.size() > 8000 * 8 / 10, qPrintable(QString::number(after.size())));
+  }
+
+  // A picture that starts 1 s after the sound keeps its place in RM.
+  void lateVideoInStepInRm() {
+    if (!haveElements({"matroskamux"})) QSKIP("matroskamux is missing");
+    const QString picture = path(QStringLiteral("picture.mkv")), sound = path(QStringLiteral("sound.wav"));
+    const QString src = path(QStringLiteral("late-video.mkv"));
+    QVERIFY(gst(QStringLiteral("matroskamux name=m ! filesink location=%1 %2 ! m.").arg(picture, video_.arg(50))));
+    bool ok = false;
+    runProgram(QStringLiteral("sox"), {"-n", "-r", "44100", "-b", "16", "-c", "1", sound, "synth", "3", "sine", "440"}, &ok);
+    QVERIFY(ok);
+    runProgram(QStringLiteral("mkvmerge"), {"-q", "-o", src, "--sync", "0:1000", picture, sound}, &ok);
+    QVERIFY(ok);
+    const Outcome o = convert(Formats::RM, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    const QList<double> v = packetTimes(o.output, QStringLiteral("video")), a = packetTimes(o.output, QStringLiteral("audio"));
+    QVERIFY(!v.isEmpty() && !a.isEmpty());
+    // The picture ends with the sound, 3 s in, whether its first second is
+    // held or left empty: moved to the start, it would end at 2 s.
+    const double pictureEnd = *std::max_element(v.begin(), v.end()), soundEnd = *std::max_element(a.begin(), a.end());
+    QVERIFY2(std::abs(pictureEnd - 3.0) < 0.3 && std::abs(soundEnd - 3.0) < 0.3,
+             qPrintable(QStringLiteral("the picture ends at %1 s, the sound at %2 s").arg(pictureEnd).arg(soundEnd)));
+  }
+
+  // Two frames 10 hours apart in an MKV of a few kilobytes: refused or made
+  // short at once, never hours of repeated pictures.
+  void clockLeapClosed() {
+    if (!haveElements({"y4menc"})) QSKIP("y4menc is missing");
+    const QString y4m = path(QStringLiteral("two.y4m")), h264 = path(QStringLiteral("two.264"));
+    const QString stamps = path(QStringLiteral("stamps.txt")), src = path(QStringLiteral("leap.mkv"));
+    QVERIFY(gst(QStringLiteral("videotestsrc num-buffers=2 ! video/x-raw,width=160,height=120,framerate=25/1 ! y4menc ! "
+                               "filesink location=%1").arg(y4m)));
+    bool ok = false;
+    runProgram(QStringLiteral("x264"), {"--quiet", "--preset", "ultrafast", "-o", h264, y4m}, &ok);
+    QVERIFY(ok);
+    QVERIFY(enc::writeFile(stamps, "# timestamp format v2\n0\n36000000\n"));
+    runProgram(QStringLiteral("mkvmerge"), {"-q", "-o", src, "--timestamps", "0:" + stamps, h264}, &ok);
+    QVERIFY(ok);
+    for (const int position : {int(Formats::MPG), int(Formats::MP4HQ)}) {
+      const Outcome o = convert(position, src, 30000);
+      QVERIFY2(!o.stage.timedOut && !o.stage.crashed, qPrintable(said(o)));
+      QVERIFY2(o.ms < 20000, qPrintable(QStringLiteral("%1 ms").arg(o.ms)));
+      if (o.output.isEmpty()) continue;  // a clear refusal will do
+      QVERIFY2(QFileInfo(o.output).size() < 20 * 1024 * 1024, qPrintable(QString::number(QFileInfo(o.output).size())));
+      QVERIFY2(enc::probe(o.output).duration < 60, qPrintable(QString::number(enc::probe(o.output).duration)));
+    }
+  }
+
+  // Sources cut off: an FLV cut in half to MP3, and WAVs whose header
+  // promises more than their file holds. Whole files of the same kind, also a
+  // WAV written as a stream whose size was never filled in, convert.
+  void cutSourcesIncomplete() {
+    if (!haveElements({"flvmux"})) QSKIP("flvmux is missing");
+    const QString whole = path(QStringLiteral("whole.flv")), cut = path(QStringLiteral("cut.flv"));
+    QVERIFY(gst(QStringLiteral("flvmux name=m ! filesink location=%1 %2 ! m. audiotestsrc num-buffers=87 "
+                               "samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=1 ! lamemp3enc ! mpegaudioparse ! m.")
+                    .arg(whole, video_.arg(50))));
+    QFile flv(whole);
+    QVERIFY(flv.open(QIODevice::ReadOnly));
+    QVERIFY(enc::writeFile(cut, flv.readAll().left(flv.size() / 2)));
+
+    const QString wav = path(QStringLiteral("tone.wav"));
+    bool ok = false;
+    runProgram(QStringLiteral("sox"), {"-n", "-r", "22050", "-b", "16", "-c", "1", wav, "synth", "1", "sine", "440"}, &ok);
+    QVERIFY(ok);
+    QFile wavFile(wav);
+    QVERIFY(wavFile.open(QIODevice::ReadOnly));
+    const QByteArray tone = wavFile.readAll();
+    const qsizetype data = tone.indexOf("data");
+    QVERIFY(data > 0);
+    // The header of 10 hours, of 2 s, and of a size left open.
+    for (const auto& [name, size] : {std::pair{"liar.wav", quint32(22050u * 2 * 36000)}, std::pair{"twice.wav", quint32(22050u * 2 * 2)},
+                                     std::pair{"stream.wav", 0xFFFFFFFFu}}) {
+      QByteArray bytes = tone;
+      putLe32(bytes, data + 4, size);
+      if (size != 0xFFFFFFFFu) putLe32(bytes, 4, quint32(size + data + 8 - 8));
+      QVERIFY(enc::writeFile(path(QString::fromLatin1(name)), bytes));
+    }
+
+    for (const QString& name : {QStringLiteral("cut.flv"), QStringLiteral("liar.wav"), QStringLiteral("twice.wav")}) {
+      const Outcome o = convert(Formats::MP3, path(name), 30000);
+      QVERIFY2(o.output.isEmpty() && o.stage.reason == QLatin1String("source-incomplete"),
+               qPrintable(name + QStringLiteral(": ") + said(o)));
+    }
+    for (const QString& name : {QStringLiteral("whole.flv"), QStringLiteral("tone.wav"), QStringLiteral("stream.wav")}) {
+      const Outcome o = convert(Formats::MP3, path(name), 30000);
+      QVERIFY2(!o.output.isEmpty(), qPrintable(name + QStringLiteral(": ") + said(o)));
+    }
+  }
+};
+
+QTEST_GUILESS_MAIN(TestEncoderSources)
+#include "test_encoder_sources.moc"

@@ -294,7 +294,7 @@ Source::Source(const QString& path) {
                .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
            Reason::SourceIncomplete);
   // A WAV whose header promises more sound than its file holds.
-  if (info_.hasAudio && f->iformat && std::strcmp(f->iformat->name, "wav") == 0) {
+  if (info_.hasAudio && context_->iformat && std::strcmp(context_->iformat->name, "wav") == 0) {
     const WavLength wav = wavLength(path);
     if (wav.promised - wav.held > std::max(0.5, 0.05 * wav.promised))
       refuse(QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")

@@ -17,6 +17,7 @@ AmrEncoder::AmrEncoder(double kbps) {
   for (int i = 0; i < 8; ++i)
     if (std::abs(rates[i] - kbps) < 1e-6) mode_ = modes[i];
   state_ = Encoder_Interface_init(0);
+  if (!state_) failure_ = QStringLiteral("the AMR encoder cannot start");
 }
 
 AmrEncoder::~AmrEncoder() {
@@ -24,6 +25,7 @@ AmrEncoder::~AmrEncoder() {
 }
 
 QByteArray AmrEncoder::frame(const char* samples) {
+  if (!failure_.isEmpty()) return {};
   short speech[kFrameSamples];
   for (int i = 0; i < kFrameSamples; ++i) {
     const auto lo = static_cast<unsigned char>(samples[2 * i]);
@@ -32,14 +34,20 @@ QByteArray AmrEncoder::frame(const char* samples) {
   }
   unsigned char out[64];
   const int n = Encoder_Interface_Encode(state_, static_cast<Mode>(mode_), speech, out, 0);
-  return QByteArray(reinterpret_cast<const char*>(out), n > 0 ? n : 0);
+  // A frame is a header byte and the speech bits; anything else is an error.
+  if (n < 2 || n > int(sizeof out)) {
+    failure_ = QStringLiteral("the AMR encoder failed on a frame (%1)").arg(n);
+    return {};
+  }
+  return QByteArray(reinterpret_cast<const char*>(out), n);
 }
 
 QList<QByteArray> AmrEncoder::encode(const QByteArray& pcm) {
   pending_ += pcm;
   QList<QByteArray> out;
   qsizetype pos = 0;
-  for (; pos + kFrameBytes <= pending_.size(); pos += kFrameBytes) out << frame(pending_.constData() + pos);
+  for (; failure_.isEmpty() && pos + kFrameBytes <= pending_.size(); pos += kFrameBytes)
+    if (QByteArray coded = frame(pending_.constData() + pos); !coded.isEmpty()) out << coded;
   pending_.remove(0, pos);
   return out;
 }
@@ -52,7 +60,7 @@ QByteArray AmrEncoder::finish() {
   return out;
 }
 
-AmrThread::AmrThread(double kbps) : encoder_(kbps), thread_([this] { loop(); }) {}
+AmrThread::AmrThread(double kbps) : encoder_(kbps), failure_(encoder_.failure()), thread_([this] { loop(); }) {}
 
 AmrThread::~AmrThread() {
   {
@@ -85,7 +93,13 @@ QList<QByteArray> AmrThread::finish() {
   if (thread_.joinable()) thread_.join();
   QList<QByteArray> rest = std::exchange(frames_, {});
   if (const QByteArray last = encoder_.finish(); !last.isEmpty()) rest << last;
+  failure_ = encoder_.failure();
   return rest;
+}
+
+QString AmrThread::failure() {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 void AmrThread::loop() {
@@ -101,6 +115,7 @@ void AmrThread::loop() {
     const QList<QByteArray> coded = encoder_.encode(pcm);
     std::lock_guard lock(mutex_);
     frames_ += coded;
+    failure_ = encoder_.failure();
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -22,14 +23,17 @@ class AmrEncoder {
   static constexpr int kFrameSamples = 160;  // 20 ms at 8000 Hz
 
   // Takes 8000 Hz mono signed 16-bit little-endian PCM, returns the frames
-  // complete so far.
+  // complete so far; none once failure() tells why it cannot.
   QList<QByteArray> encode(const QByteArray& pcm);
   // The last, zero-padded frame, if any samples are left.
   QByteArray finish();
+  // Why the encoder could not start or code a frame; empty while it works.
+  const QString& failure() const { return failure_; }
 
  private:
   QByteArray frame(const char* samples);
   void* state_ = nullptr;
+  QString failure_;
   int mode_ = 0;
   QByteArray pending_;
 };
@@ -50,6 +54,8 @@ class AmrThread {
   // Waits until every sample handed on is coded; the frames not yet taken,
   // the last one padded.
   QList<QByteArray> finish();
+  // As AmrEncoder::failure(), for what was coded so far.
+  QString failure();
 
  private:
   void loop();
@@ -59,6 +65,7 @@ class AmrThread {
   std::condition_variable wake_;
   std::deque<QByteArray> samples_;
   QList<QByteArray> frames_;
+  QString failure_;
   bool closing_ = false;
   std::thread thread_;
 };

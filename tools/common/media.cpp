@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/avowners.h"
 #include "common/console.h"
 #include "common/ffcompat.h"
 
@@ -55,12 +56,6 @@ bool betterPick(const AVStream& s, int current, const AVFormatContext& f) {
 }
 
 Rational rate(AVRational r) { return r.num > 0 && r.den > 0 ? Rational{r.num, r.den} : Rational{}; }
-
-QString avError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return QString::fromUtf8(text);
-}
 
 // What the container and the video and audio streams a player would play
 // tell. A cover picture is not video.
@@ -257,35 +252,38 @@ Source::Source(const QString& path) {
   if (!f) throw ToolError(QStringLiteral("out of memory"), Reason::EncodeFailed);
   f->opaque = guard_.get();
   f->io_open = guardedOpen;
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  int err = avformat_open_input(&f, url.constData(), nullptr, &options);
-  av_dict_free(&options);
+  av::Dictionary options;
+  if (av_dict_set(options.address(), "protocol_whitelist", "file", 0) < 0) {
+    avformat_free_context(f);
+    throw ToolError(QStringLiteral("out of memory"), Reason::EncodeFailed);
+  }
+  // On failure avformat_open_input frees the context and leaves null.
+  int err = avformat_open_input(&f, url.constData(), nullptr, options.address());
+  av::Input opened(f);
   if (err >= 0) {
     // A picture beyond the limit is refused by the decoder before it takes
     // the memory for it.
-    std::vector<AVDictionary*> perStream(f->nb_streams, nullptr);
-    for (AVDictionary*& d : perStream) av_dict_set_int(&d, "max_pixels", kMaxPicturePixels, 0);
-    err = avformat_find_stream_info(f, perStream.data());
+    std::vector<AVDictionary*> perStream(opened->nb_streams, nullptr);
+    bool set = true;
+    for (AVDictionary*& d : perStream) set = set && av_dict_set_int(&d, "max_pixels", kMaxPicturePixels, 0) >= 0;
+    if (set) err = avformat_find_stream_info(opened.get(), perStream.data());
     for (AVDictionary*& d : perStream) av_dict_free(&d);
-    if (err < 0 || pictureRefused()) avformat_close_input(&f);
+    if (!set) throw ToolError(QStringLiteral("out of memory"), Reason::EncodeFailed);
   }
   if (pictureRefused())
     throw ToolError(QStringLiteral("the source's picture is larger than %1x%1").arg(kMaxPictureSide),
                     Reason::PictureTooLarge);
-  if (!guard_->refused.isEmpty()) {
-    avformat_close_input(&f);
+  if (!guard_->refused.isEmpty())
     throw ToolError(QStringLiteral("the source asks to read another file, which is refused: %1").arg(guard_->refused),
                     Reason::OpensOtherFile);
-  }
   if (err < 0)
-    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(avError(err)),
+    throw ToolError(QStringLiteral("the source is not a media file FFmpeg can read: %1").arg(av::errorText(err)),
                     Reason::NotMedia);
-  info_ = describe(*f);
+  info_ = describe(*opened);
   const MediaInfo& info = info_;
-  context_ = f;
+  context_ = std::move(opened);
   auto refuse = [this](const QString& why, Reason reason) {
-    avformat_close_input(&context_);
+    context_.reset();
     throw ToolError(why, reason);
   };
 
@@ -296,7 +294,7 @@ Source::Source(const QString& path) {
                .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
            Reason::SourceIncomplete);
   // A WAV whose header promises more sound than its file holds.
-  if (info_.hasAudio && f->iformat && std::strcmp(f->iformat->name, "wav") == 0) {
+  if (info_.hasAudio && context_->iformat && std::strcmp(context_->iformat->name, "wav") == 0) {
     const WavLength wav = wavLength(path);
     if (wav.promised - wav.held > std::max(0.5, 0.05 * wav.promised))
       refuse(QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")
@@ -311,7 +309,7 @@ Source::Source(const QString& path) {
            Reason::PictureTooLarge);
 }
 
-Source::~Source() { avformat_close_input(&context_); }
+Source::~Source() = default;
 
 QString Source::refusedOpen() const { return guard_ ? guard_->refused : QString(); }
 bool isPlaylistName(const QString& name) {

@@ -3,9 +3,9 @@
 #include <QString>
 #include <memory>
 
+#include "common/avowners.h"
 #include "common/values.h"
 
-struct AVFormatContext;
 struct AVStream;
 
 // What FFmpeg's libraries tell about a source, read in the tool itself.
@@ -63,7 +63,7 @@ class Source {
   Source& operator=(const Source&) = delete;
 
   const MediaInfo& info() const { return info_; }
-  AVFormatContext* context() const { return context_; }
+  AVFormatContext* context() const { return context_.get(); }
   // The first other file the source asked for and did not get, later while
   // it is read as well; empty when none.
   QString refusedOpen() const;
@@ -72,7 +72,7 @@ class Source {
 
  private:
   std::unique_ptr<Guard> guard_;
-  AVFormatContext* context_ = nullptr;
+  av::Input context_;
   MediaInfo info_;
 };
 

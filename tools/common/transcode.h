@@ -36,7 +36,9 @@ struct TranscodeResult {
   double gapClosed = 0;       // seconds of timestamp jumps taken out of the longest stream
 };
 
-// Called after each packet written; returns false to stop.
+// Called as the conversion goes on, at most every 100 ms: after a packet of
+// the source is read and after each frame the filters give; returns false to
+// stop.
 using ProgressCallback = std::function<bool(const ProgressState&)>;
 
 // Converts what `source` (opened and probed) holds per `plan` into `url`,

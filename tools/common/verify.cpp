@@ -9,22 +9,25 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include "common/avowners.h"
 #include "common/media.h"
 
 namespace toolkit {
 
 OutputStreams readOutput(const QString& path) {
-  AVFormatContext* f = nullptr;
-  if (avformat_open_input(&f, fileUrl(path).constData(), nullptr, nullptr) < 0)
+  AVFormatContext* opened = nullptr;
+  if (avformat_open_input(&opened, fileUrl(path).constData(), nullptr, nullptr) < 0)
     throw ToolError(QStringLiteral("the finished file cannot be opened again"));
+  const av::Input f(opened);
   struct Span {
     qint64 packets = 0;
     double first = HUGE_VAL, end = -HUGE_VAL;
   };
   QMap<int, Span> spans;
-  AVPacket* pkt = av_packet_alloc();
+  const av::Packet pkt(av_packet_alloc());
+  if (!pkt) throw ToolError(QStringLiteral("out of memory"));
   int err = 0;
-  while (pkt && (err = av_read_frame(f, pkt)) >= 0) {
+  while ((err = av_read_frame(f.get(), pkt.get())) >= 0) {
     const AVStream* s = f->streams[pkt->stream_index];
     Span& span = spans[pkt->stream_index];
     ++span.packets;
@@ -34,9 +37,8 @@ OutputStreams readOutput(const QString& path) {
       span.first = std::min(span.first, t);
       span.end = std::max(span.end, t + static_cast<double>(std::max<int64_t>(pkt->duration, 0)) * av_q2d(s->time_base));
     }
-    av_packet_unref(pkt);
+    av_packet_unref(pkt.get());
   }
-  av_packet_free(&pkt);
   OutputStreams out;
   for (unsigned i = 0; i < f->nb_streams; ++i) {
     const Span span = spans.value(int(i));
@@ -49,7 +51,6 @@ OutputStreams readOutput(const QString& path) {
     if (type == AVMEDIA_TYPE_VIDEO && !out.video) out.video = got;
     if (type == AVMEDIA_TYPE_AUDIO && !out.audio) out.audio = got;
   }
-  avformat_close_input(&f);
   if (err != AVERROR_EOF) throw ToolError(QStringLiteral("the finished file cannot be read to its end"));
   return out;
 }

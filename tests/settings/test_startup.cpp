@@ -229,7 +229,7 @@ class TestStartup : public QObject {
     Sandbox sb;
     auto w = sb.start();
     w->show();
-    QApplication::setActiveWindow(w.get());
+    w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     setListPosition(w->findChild<QComboBox*>("cmbOF"), format);
     const QMap<QString, QComboBox*> boxes{{"cmbVB", w->findChild<QComboBox*>("cmbVB")}, {"cmbF", w->findChild<QComboBox*>("cmbF")},

@@ -228,7 +228,11 @@ class TestEncoderConfinement : public QObject {
                            QStringLiteral("ffconcat version 1.0\nfile '%1'\n").arg(secret).toUtf8()));
     for (const char* name : {"innocent.mp4", "relative.mp4", "outside.m3u8", "link.m3u8", "protocol.m3u8", "list.mp4"}) {
       const Result r = run(Formats::AVI, down + QLatin1Char('/') + QLatin1String(name));
-      QVERIFY2(r.exitCode == 1 && r.reason == QLatin1String("opens-other-file"),
+      // FFmpeg 7 no longer reads a playlist under a film's name at all: that
+      // refusal comes first there, and the other file is not opened either.
+      const bool disguised = QByteArray(name).startsWith("innocent") || QByteArray(name).startsWith("relative");
+      QVERIFY2(r.exitCode == 1 && (r.reason == QLatin1String("opens-other-file") ||
+                                   (disguised && r.reason == QLatin1String("not-media"))),
                qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(name), r.output)));
     }
 

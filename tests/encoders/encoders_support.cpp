@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "settings/core/formats.h"
+
 #include "runner/dosoutputs.h"
 
 namespace enc {
@@ -98,6 +100,12 @@ QByteArray fileHash(const QString& path) {
 bool writeFile(const QString& path, const QByteArray& data) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+PanelValues panel(int position) {
+  const Formats::Preset p = *Formats::presetFor(position);
+  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
+                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
 }
 
 }  // namespace enc

@@ -41,6 +41,9 @@ Probe probe(const QString& path);
 // Where the built tools are found, with the work file in `workFolder`.
 BuildContext buildContext(const QString& workFolder);
 
+// The panel as a format's preset leaves it.
+PanelValues panel(int position);
+
 // Every entry of a folder, hidden ones included.
 QStringList folderEntries(const QString& folder);
 QByteArray fileHash(const QString& path);

@@ -23,11 +23,7 @@
 
 namespace {
 
-PanelValues panel(int position) {
-  const Formats::Preset p = *Formats::presetFor(position);
-  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
-                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
-}
+using enc::panel;
 
 // A listening socket the attacker is sent to; closed with the test.
 struct Listener {

@@ -22,11 +22,7 @@
 
 namespace {
 
-PanelValues panel(int position) {
-  const Formats::Preset p = *Formats::presetFor(position);
-  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
-                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
-}
+using enc::panel;
 
 // Stores the first track of an MP4 on its side, as a phone held upright does:
 // a quarter turn in the matrix of its track header (the one ffmpeg's old

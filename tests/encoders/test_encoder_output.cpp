@@ -27,11 +27,7 @@ extern char** environ;
 
 namespace {
 
-PanelValues panel(int position) {
-  const Formats::Preset p = *Formats::presetFor(position);
-  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
-                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
-}
+using enc::panel;
 
 QString tool(const QString& name) { return QDir(QStringLiteral(VANTREL_DATA_DIR)).filePath(name); }
 

@@ -23,11 +23,7 @@ extern char** environ;
 
 namespace {
 
-PanelValues panel(int position) {
-  const Formats::Preset p = *Formats::presetFor(position);
-  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
-                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
-}
+using enc::panel;
 
 // The tool's command line as the engine builds it, from `source` to `output`.
 ToolCommand commandFor(const QString& tool, const QString& source, const QString& output, const QString& work) {

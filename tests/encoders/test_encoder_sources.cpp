@@ -16,11 +16,7 @@
 
 namespace {
 
-PanelValues panel(int position) {
-  const Formats::Preset p = *Formats::presetFor(position);
-  return PanelValues{position, p.videoBitrate.value_or(QStringLiteral("1200")), p.frameRate.value_or(QStringLiteral("29")),
-                     p.size.value_or(Formats::kOriginalSize), p.sampleRate, p.audioBitrate, p.channel};
-}
+using enc::panel;
 
 // Runs a program to its end; its standard output, or nothing when it failed.
 QByteArray runProgram(const QString& program, const QStringList& args, bool* ok = nullptr, int timeoutMs = 60000) {

@@ -195,6 +195,20 @@ void resolveAudio(const Request& r, const MediaInfo& src, Plan& p) {
   if (std::abs(p.audioKbps - kbps) > 1e-6 && r.audioKbps.state == Setting<double>::Set)
     p.notes << QStringLiteral("note: %1 at %2 Hz takes no %3: using %4")
                    .arg(at.label).arg(p.sampleRate).arg(kbpsText(kbps), kbpsText(p.audioKbps));
+  // An AVI reader times MPEG sound by bytes when its frames hold more bytes
+  // than samples (over 8 bits a sample): each frame would count twice, and
+  // the file would promise twice its sound.
+  const double avi = 8.0 * p.sampleRate / 1000.0;
+  if (p.container == Container::AVI && (codec == AudioCodec::MP3 || codec == AudioCodec::MP2) && p.audioKbps > avi) {
+    double fit = 0;
+    for (double b : legal)
+      if (b <= avi) fit = std::max(fit, b);
+    if (fit > 0) {
+      p.notes << QStringLiteral("note: %1 at %2 Hz in AVI takes at most %3: using %4")
+                     .arg(at.label).arg(p.sampleRate).arg(kbpsText(avi), kbpsText(fit));
+      p.audioKbps = fit;
+    }
+  }
 }
 
 }  // namespace

@@ -7,7 +7,9 @@ namespace toolkit::conversion {
 void Transcoder::filter(Lane& lane, AVFrame* frame) {
   frame->pts = frame->best_effort_timestamp;
   if (frame->pts != AV_NOPTS_VALUE) frame->pts -= lane.offset;
-  else frame->pts = lane.end;  // a frame without a time follows the one before
+  // A frame without a time follows the one before; the first one of a
+  // stream without any (a raw H.264 file) starts it.
+  else frame->pts = lane.end == AV_NOPTS_VALUE ? 0 : lane.end;
   if (!lane.video && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
     const int channels = frame->ch_layout.nb_channels;
     av_channel_layout_uninit(&frame->ch_layout);
@@ -111,9 +113,19 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
         if (*f == first.format) return *f;
       return formats[0];
     }();
+    // AVI and RealMedia sound runs on by its sample count from the start:
+    // sound that starts after the picture is led in with silence, or it
+    // would play early and the file would promise more than it holds. New
+    // filters for a change of format midway go on where the old ones ended.
+    const bool fromStart = !lane.ready && (plan_.container == Container::AVI || plan_.container == Container::RM) &&
+                           first.pts != AV_NOPTS_VALUE && first.pts > 0 &&
+                           static_cast<double>(first.pts) * av_q2d(base) < 60;
     AVChannelLayout none{};
-    chain = QStringLiteral("aresample=%1,aformat=sample_fmts=%2:channel_layouts=%3")
+    chain = QStringLiteral("aresample=%1%2,aformat=sample_fmts=%3:channel_layouts=%4")
                 .arg(plan_.sampleRate)
+                // Only the start is filled: later times are not followed, as
+                // ffmpeg does not (a muxer's broken times would cut sound).
+                .arg(fromStart ? QStringLiteral(":first_pts=0:min_hard_comp=100000") : QString())
                 .arg(QString::fromUtf8(av_get_sample_fmt_name(wanted)),
                      QString::fromUtf8(layoutText(none, plan_.channels)))
                 .toUtf8();

@@ -74,7 +74,10 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
                                     .arg(got->packets)
                                     .arg(std::llround(frames))};
     const double expected = sourceLength > 0 ? sourceLength : streamRead > 0 ? streamRead : secondsRead;
-    if (expected <= 0 || got->seconds + std::max(0.5, 0.1 * expected) >= expected) return std::nullopt;
+    // A picture's last frame may carry no length of its own (a still over
+    // music, a 1 fps slide show): one frame of the output's rate is slack.
+    const double frame = got->rate > 0 && got->rate <= 1000 ? 1.01 / got->rate : 0.0;
+    if (expected <= 0 || got->seconds + std::max({0.5, 0.1 * expected, frame}) >= expected) return std::nullopt;
     return Shortfall{missing,
                      QStringLiteral("%1the output's %2 lasts %3 s of %4 s")
                          .arg(sourceDamaged ? QStringLiteral("the source's %1 could not be decoded: ").arg(kind)

@@ -32,15 +32,13 @@
 #include <sys/stat.h>
 #endif
 
+#include "benchsupport.h"
 #include "engine/commandline.h"
 #include "settings/core/formats.h"
 
 namespace {
 
-int envInt(const char* name, int fallback) {
-  const int v = qEnvironmentVariableIntValue(name);
-  return v > 0 ? v : fallback;
-}
+using namespace bench;
 
 // The named pipe through which ffmpeg's side of the AMR road hands its
 // decoded sound to amr_sink; empty where there is none (the sound then goes
@@ -119,46 +117,12 @@ bool makeClip(const QString& path, int seconds, const QString& size, int sampleR
   return ok;
 }
 
-// The panel as choosing the format sets it; `size` replaces the preset's size.
-PanelValues panelFor(int position, const QString& size = {}) {
-  const Formats::Preset preset = *Formats::presetFor(position);
-  return PanelValues{position, preset.videoBitrate.value_or("1200"), preset.frameRate.value_or("29"),
-                     size.isEmpty() ? preset.size.value_or(Formats::kOriginalSize) : size, preset.sampleRate,
-                     preset.audioBitrate, preset.channel};
-}
-
-// The positions BENCH_POSITIONS names (all by default); nothing when a name
-// is unknown.
-std::optional<QList<int>> selectedPositions() {
-  QList<int> positions;
-  const QString names = qEnvironmentVariable("BENCH_POSITIONS");
-  if (names.trimmed().isEmpty()) {
-    for (int p = 0; p < Formats::Count; ++p) positions << p;
-    return positions;
-  }
-  for (const QString& name : names.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-    const std::optional<int> p = Formats::positionByName(name);
-    if (!p) {
-      std::fprintf(stderr, "BENCH_POSITIONS: unknown position \"%s\"\n", qPrintable(name.trimmed()));
-      return std::nullopt;
-    }
-    if (!positions.contains(*p)) positions << *p;
-  }
-  return positions;
-}
-
 // FFmpeg's arguments as the tool traced them, with `output` for the target.
 // On the AMR road one ffmpeg encodes the video and decodes the sound to
 // 8000 Hz mono PCM, which amr_sink codes as the tool does (Debian's ffmpeg
 // has no AMR encoder).
 QStringList directArgs(const QByteArray& trace, const QString& output) {
-  QStringList mux, pcm;
-  for (const QByteArray& line : trace.split('\n')) {
-    const qsizetype at = line.indexOf("trace ffmpeg: ");
-    const qsizetype pat = line.indexOf("trace pcm: ");
-    if (at >= 0) mux = QString::fromUtf8(line.mid(at + 14)).split(QStringLiteral("\\x1f"));
-    if (pat >= 0) pcm = QString::fromUtf8(line.mid(pat + 11)).split(QStringLiteral("\\x1f"));
-  }
+  auto [mux, pcm] = readTrace(trace);
   for (QString& a : mux)
     if (a == QLatin1String("OUTPUT")) a = output;
   if (pcm.isEmpty()) return mux;
@@ -225,6 +189,7 @@ void benchLong(const QTemporaryDir& dir, const QString& clip, const QProcessEnvi
     }
     QList<double> tool, ffmpeg, toolCpu, ffmpegCpu;
     for (int i = 0; i < rounds; ++i) {
+      QFile::remove(target);  // a taken name would send the tool to "(2)", "(3)", ...
       tool << runTimed(cmd.program, cmd.args, &ok);
       toolCpu << lastCpu();
       ffmpeg << runTimed(QStringLiteral("ffmpeg"), direct, &ok);
@@ -294,22 +259,6 @@ struct Step {
   QString program;
   QStringList args;
 };
-
-// `args` with every argument equal to a key of `map` replaced by its value.
-QStringList substituted(QStringList args, const QList<std::pair<QString, QString>>& map) {
-  for (QString& a : args)
-    for (const auto& [from, to] : map)
-      if (a == from) {
-        a = to;
-        break;
-      }
-  return args;
-}
-
-// How the tool names its input in the ffmpeg arguments it traces.
-QString tracedInput(const QString& path) {
-  return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
-}
 
 // The road of one clip: stage one, then stage two when there is one. `folder`
 // is fresh for every batch; every clip gets its own work file and output.

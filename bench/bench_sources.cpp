@@ -9,7 +9,9 @@
 //
 // BENCH_POSITIONS=mp3,3gp limits the formats, BENCH_SOURCES=mkv,wav (parts of
 // the source names) the sources; BENCH_KEEP=DIR keeps the corpus and the
-// outputs there. Exits 1 when a cell is WORSE.
+// outputs there. Exits 1 when a cell is WORSE. A source without the picture
+// (or the sound) a format is made of is refused by the tools with a reason:
+// n/a. A cut source must be refused as source-incomplete.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>

@@ -340,6 +340,24 @@ class TestEncoderSources : public QObject {
     }
   }
 
+  // Three slides 3 s apart whose muxer gave each a nominal 20 ms: the last
+  // one is kept for its 3 s, also where the container keeps no lengths (RM),
+  // and each slide's bits fit the RealVideo buffer.
+  void slowSlides() {
+    if (!haveElements({"mp4mux"})) QSKIP("mp4mux is missing");
+    const QString src = path(QStringLiteral("slides.mp4"));
+    QVERIFY(gst(QStringLiteral("videotestsrc pattern=ball num-buffers=3 ! video/x-raw,width=160,height=120,framerate=1/3 ! "
+                               "x264enc speed-preset=ultrafast ! h264parse ! mp4mux ! filesink location=%1").arg(src)));
+    for (const int position : {int(Formats::MP4HQ), int(Formats::AVI), int(Formats::RM)}) {
+      const Outcome o = convert(position, src);
+      QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+      const QList<double> times = packetTimes(o.output, QStringLiteral("video"));  // none where AVI keeps no times
+      const double duration = enc::probe(o.output).duration;
+      QVERIFY2(duration > 8.5 && (times.isEmpty() || *std::max_element(times.begin(), times.end()) > 5.9),
+               qPrintable(QStringLiteral("format %1: the last slide is lost (%2 s)").arg(position).arg(duration)));
+    }
+  }
+
   // Two frames 10 hours apart in an MKV of a few kilobytes: refused or made
   // short at once, never hours of repeated pictures. The raw H.264 they came
   // from converts as it is.

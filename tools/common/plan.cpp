@@ -45,7 +45,8 @@ void resolveContainer(const Request& r, Plan& p) {
 void limitFrameBytes(const ContainerTraits& ct, double fps, Plan& p) {
   if (ct.maxPacketBytes <= 0 || p.videoKbps <= 0) return;
   p.videoBufferKbits = std::floor(ct.maxPacketBytes * 8 * 0.9 / 1000);
-  const double most = std::floor(p.videoBufferKbits * std::max(fps, 1.0) / 2);
+  // A slide show's frames are seconds apart: each one carries seconds of bits.
+  const double most = std::floor(p.videoBufferKbits * (fps > 0 ? fps : 1.0) / 2);
   if (p.videoKbps > most) {
     p.notes << QStringLiteral("note: %1 takes no frame over %2 KiB: video bitrate %3 becomes %4")
                    .arg(ct.label).arg(ct.maxPacketBytes / 1024 + 1).arg(kbpsText(p.videoKbps), kbpsText(most));

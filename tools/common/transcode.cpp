@@ -115,9 +115,19 @@ void Transcoder::noteRead(const AVPacket& pkt) {
   const int64_t ts = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
   if (ts == AV_NOPTS_VALUE) return;
   const AVStream& s = *in_->streams[pkt.stream_index];
-  int64_t end = av_rescale_q(ts + std::max<int64_t>(pkt.duration, 0), s.time_base, AV_TIME_BASE_Q);
+  const int64_t length = s.codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? pictureLength(s, pkt.duration) : pkt.duration;
+  int64_t end = av_rescale_q(ts + std::max<int64_t>(length, 0), s.time_base, AV_TIME_BASE_Q);
   if (in_->start_time != AV_NOPTS_VALUE) end -= in_->start_time;
   sourceEnd_ = sourceEnd_ == AV_NOPTS_VALUE ? end : std::max(sourceEnd_, end);
+}
+
+// A picture lasts at least one frame at the stream's rate: muxers that stamp
+// slides with a nominal 20 ms would otherwise lose the last one. A rate below
+// one frame in ten seconds is taken only where the file gives no length.
+int64_t Transcoder::pictureLength(const AVStream& s, int64_t length) const {
+  const AVRational rate = av_guess_frame_rate(in_, const_cast<AVStream*>(&s), nullptr);
+  if (rate.num <= 0 || rate.den <= 0 || (length > 0 && av_cmp_q(rate, AVRational{1, 10}) < 0)) return length;
+  return std::max(length, av_rescale_q(1, av_inv_q(rate), s.time_base));
 }
 
 void Transcoder::report() {

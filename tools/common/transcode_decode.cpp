@@ -59,7 +59,7 @@ void Transcoder::mend(Lane& lane, AVPacket* pkt) {
   }
   const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
   if (ts != AV_NOPTS_VALUE) {
-    const int64_t end = ts + std::max<int64_t>(pkt->duration, 0);
+    const int64_t end = ts + std::max<int64_t>(lane.video ? pictureLength(*lane.in, pkt->duration) : pkt->duration, 0);
     lane.firstRead = lane.firstRead == AV_NOPTS_VALUE ? ts : std::min(lane.firstRead, ts);
     lane.endRead = lane.endRead == AV_NOPTS_VALUE ? end : std::max(lane.endRead, end);
   }

@@ -17,10 +17,7 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
   }
   if (frame->pts != AV_NOPTS_VALUE) {
     int64_t length = ffcompat::frameDuration(*frame);
-    if (length <= 0 && lane.video) {
-      const AVRational rate = av_guess_frame_rate(in_, lane.in, nullptr);
-      if (rate.num > 0 && rate.den > 0) length = av_rescale_q(1, av_inv_q(rate), lane.in->time_base);
-    }
+    if (lane.video) length = pictureLength(*lane.in, length);
     if (length <= 0 && !lane.video && frame->sample_rate > 0)
       length = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, lane.in->time_base);
     lane.end = lane.end == AV_NOPTS_VALUE ? frame->pts + length : std::max(lane.end, frame->pts + length);

@@ -20,7 +20,9 @@ void Transcoder::openOutput(const QByteArray& url) {
 
 void Transcoder::write(Lane& lane, Packet pkt) {
   if (pkt->pts != AV_NOPTS_VALUE) {
-    const double end = static_cast<double>(pkt->pts + std::max<int64_t>(pkt->duration, 0)) * av_q2d(lane.encBase);
+    // A picture shows for at least one tick of its encoder's clock.
+    const int64_t length = std::max<int64_t>(pkt->duration, lane.video ? 1 : 0);
+    const double end = static_cast<double>(pkt->pts + length) * av_q2d(lane.encBase);
     state_.seconds = std::max(state_.seconds, end);
   }
   if (!headerWritten_) {

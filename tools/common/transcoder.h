@@ -125,6 +125,7 @@ class Transcoder {
   int64_t jump_ = 0;  // added to every time read, across the source's discontinuities (AV_TIME_BASE units)
   int64_t sourceEnd_ = AV_NOPTS_VALUE;  // how far the source's packets reach (AV_TIME_BASE units)
   void noteRead(const AVPacket& pkt);
+  int64_t pictureLength(const AVStream& s, int64_t length) const;
 };
 
 }  // namespace toolkit::conversion

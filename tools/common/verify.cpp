@@ -22,6 +22,7 @@ OutputStreams readOutput(const QString& path) {
   struct Span {
     qint64 packets = 0;
     double first = HUGE_VAL, end = -HUGE_VAL;
+    bool endHasLength = true;  // whether the packet that reaches furthest says how long it lasts
   };
   QMap<int, Span> spans;
   const av::Packet pkt(av_packet_alloc());
@@ -35,15 +36,23 @@ OutputStreams readOutput(const QString& path) {
     if (ts != AV_NOPTS_VALUE) {
       const double t = static_cast<double>(ts) * av_q2d(s->time_base);
       span.first = std::min(span.first, t);
-      span.end = std::max(span.end, t + static_cast<double>(std::max<int64_t>(pkt->duration, 0)) * av_q2d(s->time_base));
+      const double end = t + static_cast<double>(std::max<int64_t>(pkt->duration, 0)) * av_q2d(s->time_base);
+      if (end >= span.end) {
+        span.end = end;
+        span.endHasLength = pkt->duration > 0;
+      }
     }
     av_packet_unref(pkt.get());
   }
   OutputStreams out;
   for (unsigned i = 0; i < f->nb_streams; ++i) {
-    const Span span = spans.value(int(i));
-    if (span.packets == 0) continue;
+    if (spans.value(int(i)).packets == 0) continue;
     const AVStream* s = f->streams[i];
+    // A container that keeps no packet lengths (RealMedia): the last picture
+    // shows as long as the pictures before it, on average.
+    Span span = spans.value(int(i));
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !span.endHasLength && span.packets > 1 && span.end > span.first)
+      span.end += (span.end - span.first) / static_cast<double>(span.packets - 1);
     const AVRational fps = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
     const StreamSpan got{span.packets, span.end > span.first ? span.end - span.first : 0.0,
                          fps.num > 0 && fps.den > 0 ? av_q2d(fps) : 0.0};

@@ -67,6 +67,7 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
     }
     for (Lane& lane : lanes_) {
       decode(lane, nullptr);
+      if (lane.held) releaseHeld(lane, nullptr);
       if (!lane.ready)
         throw Failed{decodeError_ ? Reason::SourceDamaged : Reason::EncodeFailed,
                      decodeError_ ? QStringLiteral("the source's %1 could not be decoded").arg(lane.kind)

@@ -22,6 +22,16 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
       length = av_rescale_q(frame->nb_samples, AVRational{1, frame->sample_rate}, lane.in->time_base);
     lane.end = lane.end == AV_NOPTS_VALUE ? frame->pts + length : std::max(lane.end, frame->pts + length);
   }
+  // AVI and RealMedia sound that starts late is led in with silence, but
+  // only when its times run on with its samples: a muxer that stamps every
+  // packet alike (FLV's Speex from GStreamer) gives no start to keep.
+  if (!lane.ready && !lane.video && !lane.held && (plan_.container == Container::AVI || plan_.container == Container::RM) &&
+      frame->pts != AV_NOPTS_VALUE && frame->pts > 0 && static_cast<double>(frame->pts) * av_q2d(lane.in->time_base) < 60) {
+    lane.held.reset(av_frame_clone(frame));
+    if (!lane.held) throw Failed{Reason::EncodeFailed, QStringLiteral("out of memory")};
+    return;
+  }
+  if (lane.held) releaseHeld(lane, frame);
   if (!lane.ready) {
     setUp(lane, *frame);
   } else if (!lane.video && soundFormat(*frame) != lane.takes) {
@@ -30,10 +40,35 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
     setUpFilters(lane, *frame);
     fitFrames(lane);
   }
+  push(lane, frame);
+}
+
+void Transcoder::push(Lane& lane, AVFrame* frame) {
   const int err = av_buffersrc_add_frame_flags(lane.src, frame, 0);
   if (err < 0)
     throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters failed: %2").arg(lane.kind, av::errorText(err))};
   drain(lane);
+}
+
+// The held first frame goes on, led in when the frame after it (none: the
+// sound ends there) starts where it ends, or near.
+void Transcoder::releaseHeld(Lane& lane, AVFrame* next) {
+  Frame held = std::move(lane.held);
+  const int64_t length = held->sample_rate > 0
+                             ? av_rescale_q(held->nb_samples, AVRational{1, held->sample_rate}, lane.in->time_base)
+                             : 0;
+  lane.leadIn = !next || next->pts == AV_NOPTS_VALUE || next->pts >= held->pts + length / 2;
+  if (!lane.leadIn) {
+    // Its samples run on from the start, as AVI plays them, and the file
+    // promises no more than they hold.
+    const int64_t shift = held->pts;
+    lane.offset += shift;
+    lane.end -= shift;
+    held->pts = 0;
+    next->pts = std::max<int64_t>(next->pts - shift, 0);
+  }
+  setUp(lane, *held);
+  push(lane, held.get());
 }
 
 void Transcoder::setUp(Lane& lane, const AVFrame& first) {
@@ -114,9 +149,7 @@ void Transcoder::setUpFilters(Lane& lane, const AVFrame& first) {
     // sound that starts after the picture is led in with silence, or it
     // would play early and the file would promise more than it holds. New
     // filters for a change of format midway go on where the old ones ended.
-    const bool fromStart = !lane.ready && (plan_.container == Container::AVI || plan_.container == Container::RM) &&
-                           first.pts != AV_NOPTS_VALUE && first.pts > 0 &&
-                           static_cast<double>(first.pts) * av_q2d(base) < 60;
+    const bool fromStart = !lane.ready && lane.leadIn;
     AVChannelLayout none{};
     chain = QStringLiteral("aresample=%1%2,aformat=sample_fmts=%3:channel_layouts=%4")
                 .arg(plan_.sampleRate)

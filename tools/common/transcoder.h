@@ -72,6 +72,8 @@ struct Lane {
   int64_t lastMuxDts = AV_NOPTS_VALUE;  // written, in the output stream's time base
   int64_t firstRead = AV_NOPTS_VALUE, endRead = AV_NOPTS_VALUE;  // packets read, in the stream's time base
   int64_t gap = 0;  // jumps taken out of this stream, in its time base
+  Frame held;           // a late sound's first frame, until the next tells whether its times hold
+  bool leadIn = false;  // the sound is led in with silence from the start
 };
 
 // What the audio filters are set up for; a change in the stream (a broadcast
@@ -94,6 +96,8 @@ class Transcoder {
   void decode(Lane& lane, const AVPacket* pkt);
   void filter(Lane& lane, AVFrame* frame);
   void setUp(Lane& lane, const AVFrame& first);
+  void releaseHeld(Lane& lane, AVFrame* next);
+  void push(Lane& lane, AVFrame* frame);
   void setUpFilters(Lane& lane, const AVFrame& first);
   void setUpEncoder(Lane& lane, const AVFrame& first);
   void fitFrames(Lane& lane);

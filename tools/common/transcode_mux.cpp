@@ -46,6 +46,15 @@ void Transcoder::write(Lane& lane, Packet pkt) {
 void Transcoder::mux(Lane& lane, AVPacket* pkt) {
   pkt->stream_index = lane.out->index;
   av_packet_rescale_ts(pkt, lane.encBase, lane.out->time_base);
+  // An MP3 encoder's priming starts the sound a little before zero. AVI
+  // plays its sound by its bytes from the start anyway; left below zero,
+  // the muxer would move every picture on by a whole frame of its own
+  // clock, which is seconds for a slide show.
+  if (!lane.video && plan_.container == Container::AVI && pkt->dts != AV_NOPTS_VALUE) {
+    if (lane.muxShift == AV_NOPTS_VALUE) lane.muxShift = std::max<int64_t>(-pkt->dts, 0);
+    pkt->dts += lane.muxShift;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += lane.muxShift;
+  }
   // Times that do not increase would end the muxer; ffmpeg moves them on.
   if (!(out_->oformat->flags & AVFMT_NOTIMESTAMPS) && pkt->dts != AV_NOPTS_VALUE) {
     if (lane.lastMuxDts != AV_NOPTS_VALUE) {

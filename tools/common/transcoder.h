@@ -70,6 +70,7 @@ struct Lane {
   QByteArray takes;              // the sound the filters were set up for
   int64_t lastDts = AV_NOPTS_VALUE, nextDts = AV_NOPTS_VALUE;  // read, in AV_TIME_BASE units
   int64_t lastMuxDts = AV_NOPTS_VALUE;  // written, in the output stream's time base
+  int64_t muxShift = AV_NOPTS_VALUE;    // added to the sound's times in AVI, in the output stream's time base
   int64_t firstRead = AV_NOPTS_VALUE, endRead = AV_NOPTS_VALUE;  // packets read, in the stream's time base
   int64_t gap = 0;  // jumps taken out of this stream, in its time base
   Frame held;           // a late sound's first frame, until the next tells whether its times hold

@@ -46,11 +46,11 @@ OutputStreams readOutput(const QString& path) {
   }
   OutputStreams out;
   for (unsigned i = 0; i < f->nb_streams; ++i) {
-    if (spans.value(int(i)).packets == 0) continue;
+    Span span = spans.value(int(i));
+    if (span.packets == 0) continue;
     const AVStream* s = f->streams[i];
     // A container that keeps no packet lengths (RealMedia): the last picture
     // shows as long as the pictures before it, on average.
-    Span span = spans.value(int(i));
     if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !span.endHasLength && span.packets > 1 && span.end > span.first)
       span.end += (span.end - span.first) / static_cast<double>(span.packets - 1);
     const AVRational fps = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;

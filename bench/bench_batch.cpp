@@ -11,7 +11,6 @@
 #include "engine/batchdriver.h"
 #include "filelist/filequeue.h"
 #include "settings/core/appdirs.h"
-#include "settings/core/options.h"
 
 namespace {
 class Host : public BatchHost {
@@ -19,11 +18,13 @@ class Host : public BatchHost {
   FileQueue files;
   QString folder;
   FileQueue& queue() override { return files; }
-  PanelValues panelValues() const override { return {8, "600", "25", "原始大小", "44100", "128", 1}; }
+  BatchJob batchJob() const override {
+    return {{8, "600", "25", "原始大小", "44100", "128", 1}, AppDirs::toolFolder(), AppDirs::dataFolder(),
+            AppDirs::workFolder(), AppDirs::defaultOutputFolder(), 1, false};
+  }
   QString outputFolderText() const override { return folder; }
   void setOutputFolderText(const QString& t) override { folder = t; }
   void setBatchLock(bool) override {}
-  void showProgress(int, const QString&) override {}
   void warnEmptyList() override {}
   bool confirmStop() override { return false; }
   void batchFinished(const BatchSummary&) override {}
@@ -49,7 +50,6 @@ int main(int argc, char** argv) {
   }
   AppDirs::setProgramFolder(root.path());
   qputenv("XDG_CACHE_HOME", root.filePath("cache").toUtf8());
-  options().soundSwitch = 1;
 
   // Plain loop: start the tool and wait for it, nothing else.
   QElapsedTimer t;

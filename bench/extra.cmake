@@ -11,10 +11,10 @@ if(VANTREL_FUZZ)
             -Wall -Wextra -Wshadow -Wconversion $<$<BOOL:${VANTREL_WERROR}>:-Werror>
             -fno-sanitize-recover=undefined
             "-isystem$<JOIN:${qt_inc},;-isystem>" -I${CMAKE_SOURCE_DIR}/src
-            ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/engine/progress.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/protocol/progress.cpp
             $<TARGET_LINKER_FILE:Qt6::Core> -o ${fuzz_bin}
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/engine/progress.cpp
-            ${CMAKE_SOURCE_DIR}/src/engine/progress.h
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_progress.cpp ${CMAKE_SOURCE_DIR}/src/protocol/progress.cpp
+            ${CMAKE_SOURCE_DIR}/src/protocol/progress.h
     COMMAND_EXPAND_LISTS
     COMMENT "Building the progress fuzz target")
   add_custom_target(fuzz_progress_target ALL DEPENDS ${fuzz_bin})

@@ -16,4 +16,4 @@ cmake --build build-asan -j"$(nproc)" --target quick_tests
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure -j2 --timeout 1500 -L '^(engine|filelist|settings|ui|cli)$')
+(cd build-asan && ctest --output-on-failure -j2 --timeout 1500 -L '^(protocol|engine|filelist|settings|ui|cli)$')

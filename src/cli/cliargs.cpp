@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include "filelist/filesearch.h"
+#include "protocol/names.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 
@@ -244,8 +245,7 @@ std::optional<CliRequest> parseCliArguments(const QStringList& arguments, QStrin
     return std::nullopt;
   }
   for (const QString& path : paths) {
-    if (path.contains(QChar::ReplacementCharacter)) {
-      // Qt reads bytes that are not UTF-8 as U+FFFD: that name is another file's, or none.
+    if (!ToolProtocol::isUtf8Name(path)) {
       error = QStringLiteral("the name is not valid UTF-8, rename it first: ") + path;
       return std::nullopt;
     }

@@ -9,9 +9,9 @@
 #include <cstdio>
 
 #include "cli/console.h"
-#include "engine/failurereasons.h"
 #include "filelist/pathhelpers.h"
 #include "settings/core/appdirs.h"
+#include "texts/texts.h"
 
 namespace {
 void writeTo(FILE* stream, const QString& text) {
@@ -39,8 +39,7 @@ int CliFront::run() {
     writeTo(stderr, QStringLiteral("vantrel-cli: cannot make a work folder in ") + AppDirs::workFolder() + QLatin1Char('\n'));
     return 1;
   }
-  driver_.setWorkFolder(work.path());
-  driver_.setJobs(request_.jobs);
+  workFolder_ = work.path();
   driver_.setStartDelay(0);  // no window to show first
 
   Console::catchInterrupts();
@@ -64,15 +63,26 @@ int CliFront::run() {
 
   if (!summary_) return 1;
   for (const FileFailure& f : summary_->failures)
-    writeTo(stderr, QStringLiteral("vantrel-cli: failed: ") + f.source + QStringLiteral(": ") + f.reason +
+    writeTo(stderr, QStringLiteral("vantrel-cli: failed: ") + f.source + QStringLiteral(": ") + Texts::reason(f.code) +
                         QStringLiteral(" [") + f.code + QStringLiteral("] ") + f.detail + QLatin1Char('\n'));
   if (summary_->startFailed)
     writeTo(stderr, QStringLiteral("vantrel-cli: %1; %2 file(s) not converted\n")
-                        .arg(FailureReasons::text(QStringLiteral("start-failed")))
+                        .arg(Texts::batchEndCaption(*summary_))
                         .arg(files_.count() - summary_->failures.size()));
   if (summary_->stopped && stoppedBy) return Console::exitStatusFor(stoppedBy);
   if (summary_->startFailed || !summary_->failures.isEmpty()) return 1;
   return 0;
+}
+
+BatchJob CliFront::batchJob() const {
+  BatchJob job;
+  job.panel = request_.panel;
+  job.toolFolder = AppDirs::toolFolder();
+  job.dataFolder = AppDirs::dataFolder();
+  job.workFolder = workFolder_;
+  job.defaultOutputFolder = AppDirs::defaultOutputFolder();
+  job.jobs = request_.jobs;
+  return job;
 }
 
 void CliFront::clearProgressLine() {
@@ -110,7 +120,7 @@ void CliFront::fileFinished(const FileResult& r) {
     o[QStringLiteral("status")] = r.converted ? QStringLiteral("converted") : QStringLiteral("failed");
     o[QStringLiteral("reason")] = r.converted ? QJsonValue(QJsonValue::Null) : QJsonValue(r.failure.code);
     if (!r.converted) {
-      o[QStringLiteral("message")] = r.failure.reason;
+      o[QStringLiteral("message")] = Texts::reason(r.failure.code);
       o[QStringLiteral("detail")] = r.failure.detail;
     }
     o[QStringLiteral("seconds")] = qRound(seconds * 1000) / 1000.0;
@@ -122,7 +132,7 @@ void CliFront::fileFinished(const FileResult& r) {
     writeTo(stdout, QStringLiteral("converted: ") + r.source + QStringLiteral(" -> ") + r.output +
                         QStringLiteral(" (") + QString::number(seconds, 'f', 1) + QStringLiteral(" s)\n"));
   else
-    writeTo(stdout, QStringLiteral("failed: ") + r.source + QStringLiteral(": ") + r.failure.reason + QLatin1Char('\n'));
+    writeTo(stdout, QStringLiteral("failed: ") + r.source + QStringLiteral(": ") + Texts::reason(r.failure.code) + QLatin1Char('\n'));
 }
 
 void CliFront::warnEmptyList() { writeTo(stderr, QStringLiteral("vantrel-cli: no files to convert\n")); }

@@ -23,7 +23,7 @@ class CliFront : public QObject, public BatchHost, public Prompter {
 
   // BatchHost
   FileQueue& queue() override { return files_; }
-  PanelValues panelValues() const override { return request_.panel; }
+  BatchJob batchJob() const override;
   QString outputFolderText() const override { return folder_; }
   void setOutputFolderText(const QString& text) override { folder_ = text; }
   void batchProgress(const BatchProgress& progress) override;
@@ -43,6 +43,7 @@ class CliFront : public QObject, public BatchHost, public Prompter {
   CliRequest request_;
   FileQueue files_;
   QString folder_;
+  QString workFolder_;  // this copy's own, made when the run starts
   BatchDriver driver_;
   QTimer signalWatch_;
   bool terminal_ = false;

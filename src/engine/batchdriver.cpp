@@ -1,72 +1,23 @@
 #include "engine/batchdriver.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTime>
-#include <optional>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 #include "engine/failurereasons.h"
-#include "protocol/toolprotocol.h"
-#include "engine/progress.h"
+#include "engine/filerun.h"
 #include "filelist/filequeue.h"
 #include "filelist/pathhelpers.h"
+#include "protocol/names.h"
 #include "runner/dosoutputs.h"
-#include "settings/core/appdirs.h"
-#include "settings/core/formats.h"
-#include "settings/core/options.h"
 
-// One file at a time: its runners (by the table's Runner), the stage it is in
-// and the names it writes.
+// A lane's runners (by the table's Runner) and the file it converts, if any.
 struct BatchDriver::Lane {
   int index = 0;
   DOSOutputs runners[2];  // Formats::Runner::First, Second
-  Progress::State progress;
-  const Formats::Format* format = nullptr;  // null while the lane is free
-  int stage = 0;
-  DOSOutputs* runner = nullptr;  // of the stage that runs
-  QString source;
-  QString output;   // the final output name, once chosen; then the one written
-  QString writing;  // the work file the running stage writes; empty for the output
-  QString work;     // the work file stage one wrote, for stage two to read
-  std::optional<ToolProtocol::Written> written;  // what the running stage's tool wrote
-  qint64 toolPid = 0;
-  int fileIndex = 0;
-  QElapsedTimer clock;
+  std::optional<FileRun> file;
 
   DOSOutputs& runnerFor(Formats::Runner r) { return runners[r == Formats::Runner::First ? 0 : 1]; }
 };
-
-namespace {
-// The last file a run's tool says it wrote.
-std::optional<ToolProtocol::Written> writtenBy(const QString& tool, const QString& output) {
-  std::optional<ToolProtocol::Written> last;
-  for (const QStringView line : QStringView(output).split(QLatin1Char('\n'))) {
-    QStringView l = line;
-    while (l.endsWith(QLatin1Char('\r'))) l.chop(1);
-    if (auto w = ToolProtocol::readWritten(tool, l)) last = std::move(w);
-  }
-  return last;
-}
-
-// Removes a file a tool wrote, if its name still holds that very file: in the
-// meantime somebody else may have put a file of their own there.
-void removeWritten(const ToolProtocol::Written& w) {
-#ifdef Q_OS_UNIX
-  struct stat st {};
-  if (::lstat(w.name.constData(), &st) != 0) return;
-  if (quint64(st.st_dev) != w.device || quint64(st.st_ino) != w.inode) return;
-  ::unlink(w.name.constData());
-#else
-  QFile::remove(QFile::decodeName(w.name));
-#endif
-}
-}  // namespace
 
 BatchDriver::BatchDriver(BatchHost& host, Shell& shell, QObject* parent)
     : BatchDriver(host, parent) {
@@ -82,21 +33,18 @@ BatchDriver::BatchDriver(BatchHost& host, QObject* parent)
 
 BatchDriver::~BatchDriver() { abort(); }
 
-void BatchDriver::setJobs(int jobs) { jobs_ = qMax(1, jobs); }
-
 QString BatchDriver::workFile(int lane) const {
-  const QString folder = workFolder_.isEmpty() ? AppDirs::workFolder() : workFolder_;
-  const QString name =
-      lane == 0 ? QStringLiteral("tmp.mp4") : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
-  return JoinPath(folder, name);
+  const QString name = lane == 0 ? ToolProtocol::workFileName()
+                                 : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
+  return JoinPath(job_.workFolder, name);
 }
 
 int BatchDriver::FileDuration() const {
-  return lanes_.empty() ? 0 : lanes_.front()->progress.fileDuration;
+  return !lanes_.empty() && lanes_.front()->file ? lanes_.front()->file->progress.fileDuration : 0;
 }
 
 QString BatchDriver::BusyChar() const {
-  return lanes_.empty() ? QStringLiteral("-") : lanes_.front()->progress.busyChar;
+  return !lanes_.empty() && lanes_.front()->file ? lanes_.front()->file->progress.busyChar : QStringLiteral("-");
 }
 
 void BatchDriver::start() {
@@ -117,6 +65,8 @@ void BatchDriver::start() {
   }
   ++batch_;
   state_ = State::Starting;
+  job_ = host_.batchJob();
+  job_.jobs = qMax(1, job_.jobs);
   stopRequested_ = startFailed_ = false;
   started_ = finished_ = converted_ = 0;
   failures_.clear();
@@ -129,7 +79,7 @@ void BatchDriver::begin() {
   if (state_ != State::Starting) return;
   state_ = State::Running;
   // Lanes live from the first batch that needs them to the end of the driver.
-  while (int(lanes_.size()) < jobs_) {
+  while (int(lanes_.size()) < job_.jobs) {
     auto lane = std::make_unique<Lane>();
     Lane* l = lane.get();
     l->index = int(lanes_.size());
@@ -143,218 +93,161 @@ void BatchDriver::begin() {
   fill();
 }
 
-bool BatchDriver::anyActive() const {
-  for (const auto& l : lanes_)
-    if (l->format) return true;
-  return false;
-}
-
 // Gives every free lane the next file; ends the batch once nothing runs.
 void BatchDriver::fill() {
   if (state_ != State::Running) return;
-  for (int i = 0; i < jobs_ && i < int(lanes_.size()); ++i) {
+  for (int i = 0; i < job_.jobs && i < int(lanes_.size()); ++i) {
     if (stopRequested_ || startFailed_) break;
     Lane& lane = *lanes_[i];
-    if (lane.format || inFlight_.size() >= host_.queue().count()) continue;
+    if (lane.file || inFlight_.size() >= host_.queue().count()) continue;
     startFile(lane);
     if (state_ != State::Running) return;
   }
-  if (!anyActive()) endBatch();
+  if (inFlight_.isEmpty()) endBatch();
 }
 
+void BatchDriver::fillLater() { QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection); }
+
 QString BatchDriver::outputFolder() {
-  QString folder = host_.outputFolderText();
-  if (folder.trimmed().isEmpty()) folder = AppDirs::defaultOutputFolder();
-  QDir().mkpath(folder);  // with every missing parent; a failure shows when the tool writes
-  folder = JoinPath(folder, QString());  // one trailing separator
-  if (folder != host_.outputFolderText()) host_.setOutputFolderText(folder);
+  const QString text = host_.outputFolderText();
+  const QString folder = prepareOutputFolder(text, job_.defaultOutputFolder);
+  if (folder != text) host_.setOutputFolderText(folder);
   return folder;
 }
 
 void BatchDriver::startFile(Lane& lane) {
-  const int position = host_.panelValues().format;
   static const Formats::Format kNone{};  // no format chosen: no command line at all
-  const Formats::Format* format = Formats::format(position);
-  lane.format = format ? format : &kNone;
-  lane.stage = 0;
-  lane.source = host_.queue().at(int(inFlight_.size()));
-  lane.output.clear();
-  lane.writing.clear();
-  lane.work.clear();
-  lane.written.reset();
-  lane.progress.fileDuration = 0;  // every file reads its own length
-  lane.fileIndex = ++started_;
-  lane.clock.start();
+  const Formats::Format* format = Formats::format(job_.panel.format);
+  lane.file.emplace(host_.queue().at(int(inFlight_.size())), ++started_, format ? *format : kNone);
   inFlight_.append(&lane);
   outputFolder();
-  report(lane, -1);
+  report(lane, std::nullopt);
   startStage(lane);
 }
 
 void BatchDriver::startStage(Lane& lane) {
-  const Formats::Format& f = *lane.format;
-  const bool last = lane.stage + 1 >= f.stageCount;
-  BuildContext ctx{AppDirs::toolFolder(), workFile(lane.index)};
-  lane.written.reset();
-  if (lane.stage == 0 && f.stageCount &&
-      (lane.source.contains(QChar::ReplacementCharacter) || lane.source.contains(QChar::Null))) {
-    // A name Qt could not read as it is (bytes that are not UTF-8): whatever
-    // we passed on would name another file, or none.
-    const QString code = ToolProtocol::code(ToolProtocol::Reason::NameNotUtf8);
-    finishFile(lane, FileFailure{lane.source, code, FailureReasons::text(code),
+  FileRun& file = *lane.file;
+  const Formats::Format& f = *file.format;
+  if (file.stage == 0 && f.stageCount && !ToolProtocol::isUtf8Name(file.source)) {
+    // A name Qt could not read as it is: whatever we passed on would name
+    // another file, or none.
+    finishFile(lane, FileFailure{file.source, ToolProtocol::code(ToolProtocol::Reason::NameNotUtf8),
                                  QStringLiteral("the file name is not valid UTF-8")});
     return;
   }
-  if (lane.stage > 0 && !lane.work.isEmpty()) ctx.workFile = lane.work;
-  PanelValues v = host_.panelValues();
+  BuildContext ctx{job_.toolFolder, workFile(lane.index)};
+  if (file.stage > 0 && !file.work.isEmpty()) ctx.workFile = file.work;
+  PanelValues v = job_.panel;
   v.format = f.stageCount ? f.position : -1;
-  if (last && f.stageCount) {
+  FileRun::Run run;
+  if (file.lastStage() && f.stageCount) {
     // Chosen when the last stage starts, so the time in the name is that of
     // the stage that writes it; a name another lane is about to write is taken.
-    lane.output = CommandLines::uniqueOutputFileName(
-        outputFolder(), lane.source, QTime::currentTime(), QString::fromLatin1(f.extension),
+    file.output = CommandLines::uniqueOutputFileName(
+        outputFolder(), file.source, QTime::currentTime(), QString::fromLatin1(f.extension),
         [this](const QString& name) { return reserved_.contains(name); });
-    reserved_.insert(lane.output);
-    lane.writing.clear();
+    reserved_.insert(file.output);
   } else {
-    lane.writing = ctx.workFile;
+    run.writing = ctx.workFile;
     QFile::remove(ctx.workFile);  // never let stage two read an earlier file's work
   }
-  const ToolCommand command = lane.stage == 0 ? CommandLines::stageOne(v, lane.source, lane.output, ctx)
-                                              : CommandLines::stageTwo(v, lane.output, ctx);
-  const Formats::Stage& stage = f.stages[lane.stage];
-  lane.runner = &lane.runnerFor(f.stageCount ? stage.runner : Formats::Runner::First);
-  ToolExeName = stage.tool ? QString::fromLatin1(stage.tool) : QString();
-  lane.runner->setCommandLine(command);
-  if (!lane.runner->ExecuteCommand()) {
+  const ToolCommand command = file.stage == 0 ? CommandLines::stageOne(v, file.source, file.output, ctx)
+                                              : CommandLines::stageTwo(v, file.output, ctx);
+  run.runner = &lane.runnerFor(f.stageCount ? f.stages[file.stage].runner : Formats::Runner::First);
+  file.run = run;
+  file.run.runner->setCommandLine(command);
+  if (!file.run.runner->ExecuteCommand()) {
     // The runner has said why. The file stays where it is in the list, and
     // the batch ends once the other lanes have stopped.
     startFailed_ = true;
-    lane.writing.clear();
-    clearLane(lane);
-    for (const auto& other : lanes_)
-      for (DOSOutputs& r : other->runners)
-        if (r.isRunning()) r.terminate();
-    QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+    dropFile(lane);
+    terminateAll();
+    fillLater();
     return;
   }
-  lane.toolPid = lane.runner->processId();
-  report(lane, -1);
+  file.run.toolPid = file.run.runner->processId();
+  report(lane, std::nullopt);
 }
 
-void BatchDriver::report(Lane& lane, int percent) {
+void BatchDriver::report(const Lane& lane, const std::optional<Progress::Reading>& reading) {
+  const FileRun& file = *lane.file;
   BatchProgress p;
-  p.fileIndex = lane.fileIndex;
+  p.fileIndex = file.number;
   p.fileCount = finished_ + host_.queue().count();
-  p.stage = lane.stage + 1;
-  p.stageCount = qMax(1, lane.format->stageCount);
-  p.percent = percent;
-  p.stageSeconds = lane.progress.fileDuration;
-  p.source = lane.source;
-  p.caption = caption_;
+  p.stage = file.stage + 1;
+  p.stageCount = qMax(1, file.format->stageCount);
+  p.percent = reading ? reading->value : -1;
+  p.stageSeconds = file.progress.fileDuration;
+  p.source = file.source;
+  p.reading = reading;
   host_.batchProgress(p);
   Q_EMIT progressed(p);
 }
 
 void BatchDriver::onOutput(Lane& lane, const QString& chunk) {
-  if (!lane.format || !lane.format->stageCount) return;
-  const bool percent = lane.format->stages[lane.stage].reader == Formats::Reader::Percent;
-  const auto view =
-      percent ? Progress::stageOne(chunk, lane.progress) : Progress::stageTwo(chunk, lane.progress);
-  if (!view) return;
-  caption_ = view->caption;
-  host_.showProgress(view->value, view->caption);
-  report(lane, view->value);
+  if (!lane.file) return;
+  if (const auto reading = lane.file->read(chunk)) report(lane, reading);
 }
 
 void BatchDriver::onRunOver(Lane& lane) {
-  if (state_ != State::Running || !lane.format || !lane.runner) return;
-  DOSOutputs& runner = *lane.runner;
-  const QString tool = QString::fromLatin1(lane.format->stages[lane.stage].tool);
-  lane.written = writtenBy(tool, runner.Outputs());
+  if (state_ != State::Running || !lane.file || !lane.file->run.runner) return;
+  FileRun& file = *lane.file;
+  const DOSOutputs& runner = *file.run.runner;
+  file.noteWritten(runner.Outputs());
   if (stopRequested_ || startFailed_ || runner.stopped()) {
     // Stopped: the file stays in the list, and nothing it began remains.
-    removePartialOutput(lane);
-    clearLane(lane);
-    QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+    file.removeLeftovers();
+    dropFile(lane);
+    fillLater();
     return;
   }
   if (!runner.succeeded()) {
-    const FailureReasons::RunEnd end{tool, runner.Outputs(), runner.exitCode(), runner.crashed()};
-    finishFile(lane, FailureReasons::classify(lane.source, end));
+    const FailureReasons::RunEnd end{file.tool(), runner.Outputs(), runner.exitCode(), runner.crashed()};
+    finishFile(lane, FailureReasons::classify(file.source, end));
     return;
   }
-  // The tool may have written another name than it was given (that one was
-  // taken meanwhile); from here on the name it wrote counts.
-  const QString wrote = lane.written ? QFile::decodeName(lane.written->name) : QString();
-  if (lane.stage + 1 < lane.format->stageCount) {
-    lane.work = wrote.isEmpty() ? lane.writing : wrote;
-    lane.written.reset();
-    ++lane.stage;
+  if (!file.lastStage()) {
+    // Stage two reads what stage one wrote, under the name its tool gave.
+    file.work = file.run.written ? QFile::decodeName(file.run.written->name) : file.run.writing;
+    ++file.stage;
     startStage(lane);
     return;
   }
-  if (!wrote.isEmpty()) lane.output = wrote;
   finishFile(lane, std::nullopt);
 }
 
 void BatchDriver::finishFile(Lane& lane, const std::optional<FileFailure>& failure) {
+  const FileRun& file = *lane.file;
   FileResult result;
-  result.source = lane.source;
-  result.milliseconds = lane.clock.elapsed();
+  result.source = file.source;
+  result.milliseconds = file.clock.elapsed();
   if (failure) {
-    removePartialOutput(lane);
+    file.removeLeftovers();
     failures_.append(*failure);
     result.failure = *failure;
   } else {
-    result.output = lane.output;
+    result.output = file.writtenOutput();
     result.converted = true;
     ++converted_;
   }
   const int at = int(inFlight_.indexOf(&lane));
-  clearLane(lane);
+  dropFile(lane);
   host_.queue().removeAt(at);
   ++finished_;
   host_.fileFinished(result);
-  QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+  fillLater();
 }
 
-void BatchDriver::removePartialOutput(Lane& lane) {
-  // Only what this conversion made goes: the file its tool reported, while
-  // its name still holds it, and the work files in the lane's own folder.
-  // The output's name alone says nothing: another copy of the program may
-  // have written it.
-  if (lane.written) removeWritten(*lane.written);
-  lane.written.reset();
-  if (!lane.work.isEmpty()) QFile::remove(lane.work);
-  if (!lane.writing.isEmpty()) QFile::remove(lane.writing);
-  // A tool that was killed cannot remove the partial file it writes beside
-  // its output; its name starts with ".vantrel-" and the tool's process id.
-  const QString target = lane.writing.isEmpty() ? lane.output : lane.writing;
-  if (lane.toolPid > 0 && !target.isEmpty()) {
-    const QDir dir = QFileInfo(target).absoluteDir();
-    const QString id = QStringLiteral(".vantrel-") + QString::number(lane.toolPid);
-    for (const QString& name : dir.entryList({id + QStringLiteral("*")},
-                                             QDir::Files | QDir::Hidden | QDir::System)) {
-      const QChar next = name.size() > id.size() ? name.at(id.size()) : QChar();
-      if (!next.isDigit()) QFile::remove(dir.filePath(name));
-    }
-  }
-  lane.writing.clear();
-  lane.work.clear();
-}
-
-void BatchDriver::clearLane(Lane& lane) {
+void BatchDriver::dropFile(Lane& lane) {
   inFlight_.removeOne(&lane);
-  reserved_.remove(lane.output);
-  lane.format = nullptr;
-  lane.runner = nullptr;
-  lane.output.clear();
-  lane.writing.clear();
-  lane.work.clear();
-  lane.written.reset();
-  lane.toolPid = 0;
-  lane.progress.fileDuration = 0;
+  reserved_.remove(lane.file->output);
+  lane.file.reset();
+}
+
+void BatchDriver::terminateAll() {
+  for (const auto& lane : lanes_)
+    for (DOSOutputs& r : lane->runners)
+      if (r.isRunning()) r.terminate();
 }
 
 void BatchDriver::requestStop() {
@@ -366,11 +259,9 @@ void BatchDriver::requestStop() {
     endBatch();
     return;
   }
-  for (const auto& lane : lanes_)
-    for (DOSOutputs& r : lane->runners)
-      if (r.isRunning()) r.terminate();
+  terminateAll();
   // Lanes between two runs end at their queued next step.
-  QMetaObject::invokeMethod(this, &BatchDriver::fill, Qt::QueuedConnection);
+  fillLater();
 }
 
 void BatchDriver::endBatch() {
@@ -378,9 +269,8 @@ void BatchDriver::endBatch() {
   state_ = State::Ending;
   // The folder is worth opening only when something new is in it.
   if (shell_ && converted_ > 0) shell_->openFolder(host_.outputFolderText());
-  if (shell_ && options().soundSwitch == 0 && !stopRequested_ && !startFailed_) {
-    shell_->playSound(JoinPath(AppDirs::dataFolder(), QStringLiteral("sound.wav")),
-                     [this] { finishEnd(); });
+  if (shell_ && job_.endSound && !stopRequested_ && !startFailed_) {
+    shell_->playSound(JoinPath(job_.dataFolder, QStringLiteral("sound.wav")), [this] { finishEnd(); });
   } else {
     finishEnd();
   }
@@ -389,10 +279,6 @@ void BatchDriver::endBatch() {
 void BatchDriver::finishEnd() {
   if (state_ != State::Ending) return;
   host_.setBatchLock(false);
-  caption_ = startFailed_     ? FailureReasons::text(QStringLiteral("start-failed"))
-             : stopRequested_ ? QStringLiteral("已停止")
-                              : QStringLiteral("Done.");
-  host_.showProgress(-1, caption_);
   state_ = State::Idle;
   BatchSummary summary;
   summary.converted = converted_;
@@ -414,12 +300,9 @@ void BatchDriver::abort() {
   for (const auto& lane : lanes_) {
     for (DOSOutputs& r : lane->runners)
       if (r.isRunning()) r.terminateAndWait(3000);
-    if (lane->format) {
-      if (lane->runner && lane->format->stageCount)
-        lane->written = writtenBy(QString::fromLatin1(lane->format->stages[lane->stage].tool),
-                                  lane->runner->Outputs());
-      removePartialOutput(*lane);
-      clearLane(*lane);
-    }
+    if (!lane->file) continue;
+    if (lane->file->run.runner) lane->file->noteWritten(lane->file->run.runner->Outputs());
+    lane->file->removeLeftovers();
+    dropFile(*lane);
   }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -15,9 +16,11 @@
 // the run that ended. A run that fails fails its file only: the batch goes on,
 // and the failed files come back to the list at the end.
 //
-// With more than one job, that many files are converted at once, each in a
-// lane of its own (its own runners and work file); the files in flight are
-// always the first entries of the queue, in the order they were taken.
+// The host's job is taken when the batch starts and holds for the whole batch;
+// only the output folder box is read again at each file. With more than one
+// job, that many files are converted at once, each in a lane of its own (its
+// own runners and work file); the files in flight are always the first entries
+// of the queue, in the order they were taken.
 class BatchDriver : public QObject {
   Q_OBJECT
  public:
@@ -27,8 +30,9 @@ class BatchDriver : public QObject {
   ~BatchDriver() override;
 
   // What the start button asks: an empty list is warned about; while a batch
-  // runs the host is asked whether to stop it; otherwise the controls are
-  // locked and the first file starts shortly after (never inside the call).
+  // runs the host is asked whether to stop it; otherwise the job is taken, the
+  // controls are locked and the first file starts shortly after (never inside
+  // the call).
   void start();
   // Stops the running batch without a question: the running tools end, their
   // partial outputs are removed and the stopped files stay in the list.
@@ -42,16 +46,12 @@ class BatchDriver : public QObject {
   // window, whose request comes from a click; 0 for a front end that has
   // nothing to show first.
   void setStartDelay(int ms) { timer_.setInterval(qMax(0, ms)); }
-  // Files converted at once (at least 1); used from the next batch on.
-  void setJobs(int jobs);
-  int jobs() const { return jobs_; }
-  // Folder of the work files; AppDirs::workFolder() while empty.
-  void setWorkFolder(const QString& folder) { workFolder_ = folder; }
-  // The work file of a lane: tmp.mp4 for the first, tmp-2.mp4 for the second...
+  // The work file of a lane in the job's work folder: tmp.mp4 for the first,
+  // tmp-2.mp4 for the second...
   QString workFile(int lane) const;
 
-  // The first lane's reading of the running file: its length in seconds (0
-  // while not read) and the busy indicator.
+  // The first lane's reading of its running file: its length in seconds (0
+  // while not read or with no file) and the busy indicator.
   int FileDuration() const;
   QString BusyChar() const;
 
@@ -72,10 +72,10 @@ class BatchDriver : public QObject {
   void onOutput(Lane& lane, const QString& chunk);
   void onRunOver(Lane& lane);
   void finishFile(Lane& lane, const std::optional<FileFailure>& failure);
-  void removePartialOutput(Lane& lane);
-  void clearLane(Lane& lane);
-  void report(Lane& lane, int percent);
-  bool anyActive() const;
+  void dropFile(Lane& lane);
+  void report(const Lane& lane, const std::optional<Progress::Reading>& reading);
+  void terminateAll();
+  void fillLater();
   void endBatch();
   void finishEnd();
   QString outputFolder();
@@ -83,16 +83,14 @@ class BatchDriver : public QObject {
   BatchHost& host_;
   Shell* shell_;  // null: no desktop actions
   QTimer timer_;  // the deferred start, single shot
+  BatchJob job_;  // of the running (or last) batch
   std::vector<std::unique_ptr<Lane>> lanes_;
   QList<Lane*> inFlight_;  // lanes with a file, in queue order
-  QSet<QString> reserved_;  // final output names of files in flight
-  int jobs_ = 1;
-  QString workFolder_;
+  QSet<QString> reserved_;  // output names chosen by files in flight
   State state_ = State::Idle;
   quint64 batch_ = 0;  // counts batches; a late answer to a question checks it
   bool stopRequested_ = false;
   bool startFailed_ = false;
   int started_ = 0, finished_ = 0, converted_ = 0;
   QList<FileFailure> failures_;
-  QString caption_;
 };

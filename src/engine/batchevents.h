@@ -1,7 +1,11 @@
 #pragma once
 #include <QString>
+#include <optional>
 
-// Where a batch stands, for front ends that show more than the bar and caption.
+#include "protocol/progress.h"
+
+// Where a batch stands: sent at each file and stage start (without a reading)
+// and at every progress reading.
 struct BatchProgress {
   int fileIndex = 0;   // 1-based number of the file being converted in this batch
   int fileCount = 0;   // files of this batch: done, running and still queued
@@ -10,15 +14,14 @@ struct BatchProgress {
   int percent = -1;    // 0 to 100 of the running stage; -1 while unknown
   int stageSeconds = 0;  // length of the stage's input as the tool read it; 0 while unknown
   QString source;      // the file being converted
-  QString caption;     // the progress caption as the window shows it
+  std::optional<Progress::Reading> reading;  // what the tool's output said, if it said anything
 };
 
-// Why a file was not converted: a stable code, a short Chinese reason a user
-// can act on, and the encoder's own last line for whoever needs it.
+// Why a file was not converted: a stable code (a front end words it with
+// Texts::reason) and the encoder's own last line for whoever needs it.
 struct FileFailure {
   QString source;
-  QString code;    // the encoder's reason code, or "crashed", "start-failed"
-  QString reason;  // Chinese
+  QString code;    // the encoder's reason code, or "crashed"
   QString detail;  // the encoder's own last line
 };
 

@@ -1,11 +1,9 @@
 #include "engine/commandline.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 
 #include "filelist/pathhelpers.h"
-#include "settings/core/appdirs.h"
+#include "protocol/names.h"
 #include "settings/core/formats.h"
 
 namespace CommandLines {
@@ -28,34 +26,16 @@ QString outputExtension(int position) {
   return f ? QString::fromLatin1(f->extension) : QString();
 }
 
-QString fitBaseName(const QString& base, const QString& tail, int maxBytes) {
-  const auto bytes = [](const QString& t) { return QFile::encodeName(t).size(); };
-  const qsizetype room = maxBytes - bytes(tail);
-  if (bytes(base) <= room) return base;
-  // Cut at the last character boundary (a whole user-perceived character,
-  // never half of a surrogate pair or of a multi-byte sequence) that fits.
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, base);
-  qsizetype fits = 0;
-  for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary()) {
-    if (bytes(base.left(at)) > room) break;
-    fits = at;
-  }
-  return base.left(fits);
-}
-
 namespace {
 QString timeSuffix(const QTime& time) {
   return QLatin1Char('-') + QString::number(time.hour()) + QString::number(time.minute()) +
          QString::number(time.second());
 }
-QString fittedName(const QString& folder, const QString& base, const QString& tail) {
-  return JoinPath(folder, fitBaseName(base, tail) + tail);
-}
 }  // namespace
 
 QString outputFileName(const QString& folder, const QString& source, const QTime& time,
                        const QString& extension) {
-  return fittedName(folder, BaseNameFromPath(source), timeSuffix(time) + extension);
+  return JoinPath(folder, ToolProtocol::copyName(BaseNameFromPath(source), timeSuffix(time), 1, extension));
 }
 
 QString uniqueOutputFileName(const QString& folder, const QString& source, const QTime& time,
@@ -63,9 +43,8 @@ QString uniqueOutputFileName(const QString& folder, const QString& source, const
                              const std::function<bool(const QString&)>& taken) {
   const QString base = BaseNameFromPath(source);
   const QString stamp = timeSuffix(time);
-  for (int n = 1;; ++n) {
-    const QString copy = n == 1 ? QString() : QStringLiteral("(%1)").arg(n);
-    const QString candidate = fittedName(folder, base, stamp + copy + extension);
+  for (int copy = 1;; ++copy) {
+    const QString candidate = JoinPath(folder, ToolProtocol::copyName(base, stamp, copy, extension));
     if (!QFileInfo::exists(candidate) && !(taken && taken(candidate))) return candidate;
   }
 }

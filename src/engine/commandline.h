@@ -10,7 +10,7 @@ struct PanelValues {
   int format = -1;       // cmbOF list position
   QString videoBitrate;  // cmbVB text, kbit/s
   QString frameRate;     // cmbF text
-  QString size;          // cmbS text ("原始大小" keeps the source size)
+  QString size;          // cmbS text (Formats::kOriginalSize keeps the source size)
   QString sampleRate;    // cmbR text, Hz
   QString audioBitrate;  // cmbBR text, kbit/s
   int channel = -1;      // cmbChannel list position (0 mono, 1 stereo)
@@ -19,13 +19,13 @@ struct PanelValues {
 // Where the builders find the tools and the work file.
 struct BuildContext {
   QString toolFolder;  // folder of the tools: toolFolder/<tool>
-  QString workFile;   // the intermediate work file (work folder + "tmp.mp4")
+  QString workFile;   // the intermediate work file (in the work folder)
 };
 
 namespace CommandLines {
 
 // The program file of the encoder `tool` ("conv", "coder", "coder2") in
-// `toolFolder` (AppDirs::toolFolder() for the installed or built program).
+// `toolFolder`.
 QString toolProgram(const QString& toolFolder, const QString& tool);
 
 // The output extension of a format position, with its dot; empty outside 0 to 8.
@@ -37,18 +37,12 @@ QString outputFileName(const QString& folder, const QString& source, const QTime
                        const QString& extension);
 // The same name made unique: when it exists (or `taken` claims it for a run
 // still going), "(2)", "(3)", ... go before the extension, so no output ever
-// replaces an existing file.
+// replaces an existing file. A long source name gives a shorter output name,
+// never a run that fails at the end (ToolProtocol::copyName has the rule the
+// encoders follow too).
 QString uniqueOutputFileName(const QString& folder, const QString& source, const QTime& time,
                              const QString& extension,
                              const std::function<bool(const QString&)>& taken = {});
-
-// A file name may hold at most this many bytes in the file-system encoding.
-constexpr int kMaxNameBytes = 255;
-// `base` cut at a character boundary so that base + tail fits in `maxBytes`
-// bytes of the file-system encoding; unchanged when it fits. Both names above
-// are built through it: a long source name gives a shorter output name, never
-// a run that fails at the end.
-QString fitBaseName(const QString& base, const QString& tail, int maxBytes = kMaxNameBytes);
 
 // Stage one for the head of the queue. `outputFile` is used by the positions
 // that write the output straight away (2, 3, 4 and 8). Empty outside 0 to 8.

@@ -3,15 +3,13 @@
 
 #include "engine/batchevents.h"
 
-// Why a run did not convert its file, in words a user can act on. The
-// encoders end a failed run with the two lines
+// Why a run did not convert its file. The encoders end a failed run with the
+// two lines
 //   <tool>: reason: <code>
 //   <tool>: error: <English sentence>
-// and nothing after them (protocol/toolprotocol.h has the codes).
+// and nothing after them (protocol/toolprotocol.h has the codes; the front
+// ends word them with Texts::reason).
 namespace FailureReasons {
-
-// The Chinese reason of a code; "编码失败" for a code nobody knows.
-QString text(const QString& code);
 
 // How a run ended, as the runner saw it.
 struct RunEnd {
@@ -26,8 +24,5 @@ struct RunEnd {
 // detail is the encoder's own error line, or a plain account of how it ended,
 // never a progress line.
 FileFailure classify(const QString& source, const RunEnd& run);
-
-// The failure of a run whose tool could not be started.
-FileFailure startFailed(const QString& source, const QString& detail);
 
 }  // namespace FailureReasons

@@ -1,7 +1,7 @@
 #pragma once
 // The lines the encoders conv, coder and coder2 print for the program that runs
-// them, and how that program reads them. Both sides include this header and
-// nothing else defines the format.
+// them, and how that program reads them. Both sides include this header (and
+// progress.h for the progress lines) and nothing else defines the format.
 //
 // Grammar (one line per '\n'; a line never holds a control character):
 //   progress   conv:          "Pos: ... ( 45%) ..." / "(100%)"
@@ -23,6 +23,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <optional>
@@ -42,7 +43,6 @@ enum class Reason {
   OutputUnwritable,
   NameTooLong,
   NameNotUtf8,
-  NoFfmpeg,
   EncodeFailed,
   Usage,
   Stopped,
@@ -65,7 +65,6 @@ inline constexpr ReasonCode kReasonCodes[] = {
     {Reason::OutputUnwritable, "output-unwritable"},
     {Reason::NameTooLong, "name-too-long"},
     {Reason::NameNotUtf8, "name-not-utf8"},
-    {Reason::NoFfmpeg, "no-ffmpeg"},
     {Reason::EncodeFailed, "encode-failed"},
     {Reason::Usage, "usage"},
     {Reason::Stopped, "stopped"},
@@ -120,16 +119,6 @@ inline int utf8Length(const QByteArray& s, qsizetype at) {
   return n;
 }
 }  // namespace detail
-
-// Whether the bytes are valid UTF-8 throughout.
-inline bool isUtf8(const QByteArray& bytes) {
-  for (qsizetype i = 0; i < bytes.size();) {
-    const int n = detail::utf8Length(bytes, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
 
 // A name's bytes in double quotes. Bytes that are not printable UTF-8 text and
 // the characters  " \ ( ) = :  become \xHH, so the quoted form is one line that
@@ -246,6 +235,12 @@ inline double timeBeforeEnd(double seconds, double length) {
   if (end < 1 || wholeSeconds(std::round(seconds * 100) / 100) < end) return seconds;
   // x.49 rounds down whatever the parity of x.
   return static_cast<double>(end - 1) + 0.49;
+}
+
+// Whether a length reached falls short of the one expected by more than the
+// tolerance both sides allow: half a second, or 5 % of a long one.
+inline bool fallsShort(double reached, double expected) {
+  return expected > 0 && reached + std::max(0.5, 0.05 * expected) < expected;
 }
 
 }  // namespace ToolProtocol

@@ -9,8 +9,6 @@
 #include "runner/processgroup.h"
 #include "runner/prompter.h"
 
-QString ToolExeName;
-
 DOSOutputs::DOSOutputs(QObject* parent) : QObject(parent) {}
 
 DOSOutputs::~DOSOutputs() {

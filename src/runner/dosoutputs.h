@@ -7,11 +7,6 @@
 
 #include "runner/toolcommand.h"
 
-// Name of the tool being run ("conv", "coder" or "coder2"), written by the
-// conversion engine before every run. A run ends when its own child has
-// exited, so this is informational only.
-extern QString ToolExeName;
-
 // Runs one console tool as a hidden child process with merged output and no
 // standard input. Output reaches the owner in arrival order, in chunks of at
 // most 1024 bytes, through ReceiveOutputs; CommandOver follows exactly once per

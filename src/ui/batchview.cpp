@@ -5,9 +5,10 @@
 #include <QStringList>
 
 #include "filelist/filequeue.h"
+#include "texts/texts.h"
 
 namespace {
-const QString kTitle = QStringLiteral("Vantrel");
+const QString kTitle = Texts::productName();
 }
 
 QString batchWindowTitle(const BatchProgress& progress) {
@@ -33,7 +34,7 @@ QString failureDetails(const QList<FileFailure>& failures) {
   QStringList entries;
   for (const FileFailure& f : failures) {
     QStringList lines{f.source};
-    if (!f.reason.isEmpty()) lines << QStringLiteral("原因：") + f.reason;
+    lines << QStringLiteral("原因：") + Texts::reason(f.code);
     if (!f.detail.isEmpty()) lines << QStringLiteral("编码程序：") + f.detail;
     entries << lines.join(QLatin1Char('\n'));
   }
@@ -46,11 +47,7 @@ void markFailedRows(FileQueue& queue, const QList<FileFailure>& failures) {
     int at = row;
     while (at >= 0 && queue.at(at) != failures[k].source) --at;
     if (at < 0) continue;  // not in the list (removed meanwhile): nothing to mark
-    // A failure always leaves a mark, even one the engine gave no reason.
-    const FileFailure& f = failures[k];
-    queue.setFailure(at, !f.reason.isEmpty() ? f.reason
-                         : !f.detail.isEmpty() ? f.detail
-                                               : f.code);
+    queue.setFailure(at, Texts::reason(failures[k].code));
     row = at - 1;
   }
 }

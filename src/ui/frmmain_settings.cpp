@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include "filelist/pathhelpers.h"
+#include "protocol/names.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/settingsfiles.h"
@@ -127,8 +128,8 @@ void frmMain::Form_Unload() {
   // file it was writing goes, without the batch-end actions.
   if (driver_->isRunning()) driver_->abort();
   const QString work = AppDirs::workFolder();
-  for (const char* name : {"tmpfile.wav", "tmpfile1.mp3", "tmp.mp4"})
-    removeWithRetries(JoinPath(work, QString::fromLatin1(name)));
+  for (const QString& name : {QStringLiteral("tmpfile.wav"), QStringLiteral("tmpfile1.mp3"), ToolProtocol::workFileName()})
+    removeWithRetries(JoinPath(work, name));
   // Every window of the program closes, then the program ends.
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible()) w->close();

@@ -8,6 +8,9 @@
 
 #include "filelist/filequeue.h"
 #include "runner/prompter.h"
+#include "settings/core/appdirs.h"
+#include "settings/core/options.h"
+#include "texts/texts.h"
 #include "ui/batchview.h"
 #include "ui/combo.h"
 #include "ui/desktop.h"
@@ -28,6 +31,17 @@ PanelValues WindowBatchHost::panelValues() const {
   return v;
 }
 
+BatchJob WindowBatchHost::batchJob() const {
+  BatchJob job;
+  job.panel = panelValues();
+  job.toolFolder = AppDirs::toolFolder();
+  job.dataFolder = AppDirs::dataFolder();
+  job.workFolder = AppDirs::workFolder();
+  job.defaultOutputFolder = AppDirs::defaultOutputFolder();
+  job.endSound = options().soundSwitch == 0;
+  return job;
+}
+
 QString WindowBatchHost::outputFolderText() const { return c_.outputFolder->text(); }
 void WindowBatchHost::setOutputFolderText(const QString& text) { c_.outputFolder->setText(text); }
 
@@ -35,32 +49,30 @@ void WindowBatchHost::setBatchLock(bool locked) {
   for (QWidget* w : c_.locked) w->setEnabled(!locked);
 }
 
-void WindowBatchHost::showProgress(int value, const QString& caption) {
-  if (value >= 0) c_.bar->setValue(value);
-  c_.caption->setText(caption);
-}
-
 void WindowBatchHost::batchProgress(const BatchProgress& progress) {
+  if (progress.reading) {
+    c_.bar->setValue(progress.reading->value);
+    c_.caption->setText(Texts::progressCaption(*progress.reading));
+  }
   c_.window->setWindowTitle(batchWindowTitle(progress));
   c_.rows->setRunning(progress.source);
 }
 
-void WindowBatchHost::warnEmptyList() {
-  prompter().warning(QStringLiteral("请先添加一个文件"), QStringLiteral("添加"));
-}
+void WindowBatchHost::warnEmptyList() { prompter().warning(Texts::emptyListWarning(), Texts::emptyListCaption()); }
 
 bool WindowBatchHost::confirmStop() {
   // The batch may end while the question is open (its message loop runs the
   // batch on); then the question is closed, and any answer acts on nothing.
   if (stopQuestion_.open) return false;
   stopQuestion_ = {true, false};
-  const bool yes = prompter().question(QStringLiteral("正在转换，要停止吗？"), QStringLiteral("Vantrel"));
+  const bool yes = prompter().question(Texts::stopQuestion(), Texts::productName());
   const bool ended = stopQuestion_.batchEnded;
   stopQuestion_ = {};
   return yes && !ended;
 }
 
 void WindowBatchHost::batchFinished(const BatchSummary& summary) {
+  c_.caption->setText(Texts::batchEndCaption(summary));
   if (stopQuestion_.open) {
     stopQuestion_.batchEnded = true;
     prompter().dismissQuestion();
@@ -71,7 +83,7 @@ void WindowBatchHost::batchFinished(const BatchSummary& summary) {
   // Failed files are back in the list; the hint must not stand over them.
   if (!c_.queue->isEmpty()) c_.listHint->hide();
   if (!summary.failures.isEmpty())
-    prompter().warningDetails(failureSummary(summary), QStringLiteral("Vantrel"),
+    prompter().warningDetails(failureSummary(summary), Texts::productName(),
                               failureDetails(summary.failures));
 }
 

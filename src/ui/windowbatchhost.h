@@ -11,9 +11,10 @@ class QWidget;
 class DesktopShell;
 class QueueRows;
 
-// The window's side of a batch: reads the settings panel, locks the controls
-// while the batch runs, shows where it stands (bar, caption, title, the row
-// being converted), asks and warns through the prompter, shows the failures at
+// The window's side of a batch: gives the job (the settings panel, the
+// program's folders and options), locks the controls while the batch runs,
+// shows where it stands (bar, caption, title, the row being converted) in the
+// product's words, asks and warns through the prompter, shows the failures at
 // the end and hands the desktop actions to the desktop services.
 class WindowBatchHost : public BatchHost, public Shell {
  public:
@@ -32,13 +33,15 @@ class WindowBatchHost : public BatchHost, public Shell {
   };
   WindowBatchHost(const Controls& controls, DesktopShell& shell);
 
+  // The panel's values as the command lines read them.
+  PanelValues panelValues() const;
+
   // BatchHost
   FileQueue& queue() override { return *c_.queue; }
-  PanelValues panelValues() const override;
+  BatchJob batchJob() const override;
   QString outputFolderText() const override;
   void setOutputFolderText(const QString& text) override;
   void setBatchLock(bool locked) override;
-  void showProgress(int value, const QString& caption) override;
   void batchProgress(const BatchProgress& progress) override;
   void warnEmptyList() override;
   bool confirmStop() override;

@@ -11,7 +11,8 @@
 #include <QTimer>
 
 #include "encoders_support.h"
-#include "engine/progress.h"
+#include "protocol/progress.h"
+#include "texts/texts.h"
 #include "runner/dosoutputs.h"
 #include "settings/core/formats.h"
 
@@ -443,7 +444,7 @@ class TestEncoderFailures : public QObject {
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     const bool stageOneParser = QByteArray(Formats::format(position)->stages[0].tool) == "conv" && !secondStage;
     Progress::State state;
-    QList<Progress::View> views;
+    QList<Progress::Reading> views;
     for (const QString& chunk : run.chunks) {
       const auto view = stageOneParser ? Progress::stageOne(chunk, state) : Progress::stageTwo(chunk, state);
       if (view) views << *view;
@@ -452,7 +453,7 @@ class TestEncoderFailures : public QObject {
     for (int i = 1; i < views.size(); ++i) QVERIFY2(views[i].value >= views[i - 1].value, qPrintable(run.output));
     QVERIFY2(views.first().value < 100, qPrintable(run.output));
     QCOMPARE(views.last().value, 100);
-    QCOMPARE(views.last().caption, stageOneParser ? QStringLiteral("结束 100%") : QStringLiteral("完成 100%"));
+    QCOMPARE(Texts::progressCaption(views.last()), stageOneParser ? QStringLiteral("结束 100%") : QStringLiteral("完成 100%"));
     if (!stageOneParser) QCOMPARE(state.fileDuration, 30);
     // Only the final line reaches 100.
     for (int i = 0; i + 1 < views.size(); ++i) QVERIFY(views[i].value < 100);

@@ -14,6 +14,9 @@ using namespace toolkit;
 
 namespace {
 
+// What Source tells of `path`, the file closed again.
+MediaInfo probe(const QString& path) { return Source(path).info(); }
+
 QString probeError(const QString& path) {
   try {
     probe(path);

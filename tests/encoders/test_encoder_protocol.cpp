@@ -125,7 +125,6 @@ class TestEncoderProtocol : public QObject {
     QCOMPARE(run.exitCode, 1);
     const FileFailure f = FailureReasons::classify(source, {tool, run.output, run.exitCode, run.crashed});
     QCOMPARE(f.code, QStringLiteral("not-media"));
-    QCOMPARE(f.reason, FailureReasons::text(QStringLiteral("not-media")));
     QVERIFY2(f.detail.startsWith(tool + QStringLiteral(": error: ")), qPrintable(f.detail));
     QVERIFY(writtenLines(tool, run.output).isEmpty());
     for (const QString& line : run.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -166,7 +165,6 @@ class TestEncoderProtocol : public QObject {
     QCOMPARE(WEXITSTATUS(status), 1);
     const FileFailure f = FailureReasons::classify(QString(), {QStringLiteral("coder"), QString::fromUtf8(printed), 1, false});
     QCOMPARE(f.code, QStringLiteral("name-not-utf8"));
-    QVERIFY(f.reason != FailureReasons::text(QStringLiteral("encode-failed")));
     QVERIFY(!QFileInfo::exists(QFile::decodeName(output)));
     ::unlink(source.constData());  // Qt could not remove it by its name
   }

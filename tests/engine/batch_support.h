@@ -9,11 +9,17 @@
 #include "engine/batchdriver.h"
 #include "filelist/filequeue.h"
 #include "support/fakes.h"
+#include "texts/texts.h"
 
+// The job is the program folder's (set up by FakeProgramFolder); the caption
+// is what a front end shows, in the product's words.
 class FakeHost : public BatchHost {
  public:
   FileQueue files;
-  PanelValues panel{8, "600", "25", QStringLiteral("原始大小"), "44100", "128", 1};
+  BatchJob job{{8, "600", "25", QStringLiteral("原始大小"), "44100", "128", 1},
+               AppDirs::toolFolder(), AppDirs::dataFolder(), AppDirs::workFolder(),
+               AppDirs::defaultOutputFolder(), 1, true};
+  PanelValues& panel = job.panel;
   QString folder;
   bool locked = false;
   int lockChanges = 0;
@@ -28,18 +34,16 @@ class FakeHost : public BatchHost {
   std::function<void(const BatchProgress&)> onProgress;
 
   FileQueue& queue() override { return files; }
-  PanelValues panelValues() const override { return panel; }
+  BatchJob batchJob() const override { return job; }
   QString outputFolderText() const override { return folder; }
   void setOutputFolderText(const QString& t) override { folder = t; }
   void setBatchLock(bool l) override {
     locked = l;
     ++lockChanges;
   }
-  void showProgress(int value, const QString& c) override {
-    if (value >= 0) values << value;
-    caption = c;
-  }
   void batchProgress(const BatchProgress& p) override {
+    if (p.reading) values << p.reading->value;
+    caption = Texts::progressCaption(p, caption);
     progress << p;
     if (onProgress) onProgress(p);
   }
@@ -50,7 +54,10 @@ class FakeHost : public BatchHost {
     if (onQuestion) onQuestion();
     return stopAnswer;
   }
-  void batchFinished(const BatchSummary& s) override { summaries << s; }
+  void batchFinished(const BatchSummary& s) override {
+    caption = Texts::batchEndCaption(s);
+    summaries << s;
+  }
 };
 
 struct EngineRig : FakeProgramFolder {

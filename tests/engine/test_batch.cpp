@@ -3,7 +3,6 @@
 #include "settings/core/formats.h"
 
 #include "batch_support.h"
-#include "engine/failurereasons.h"
 #include "filelist/pathhelpers.h"
 
 class TestBatch : public QObject {
@@ -76,7 +75,9 @@ void TestBatch::threeMp3FilesRunToTheEnd() {
   }
   QCOMPARE(heads, sources);
   QVERIFY(std::any_of(rig.host.progress.begin(), rig.host.progress.end(),
-                      [](const BatchProgress& p) { return p.percent == 50 && p.caption.startsWith("创建中"); }));
+                      [](const BatchProgress& p) {
+                        return p.percent == 50 && Texts::progressCaption(*p.reading).startsWith("创建中");
+                      }));
   QCOMPARE(rig.host.caption, QStringLiteral("Done."));
   QCOMPARE(rig.shell.folders, QStringList{rig.out + "/"});
   QCOMPARE(rig.shell.sounds, QStringList{rig.app + "/sound.wav"});
@@ -101,7 +102,7 @@ void TestBatch::threeMp3FilesRunToTheEnd() {
 
 void TestBatch::soundSwitchOffIsSilent() {
   EngineRig rig;
-  options().soundSwitch = 1;
+  rig.host.job.endSound = false;
   rig.add({rig.source("a.wav")});
   QVERIFY(rig.runBatch());
   QVERIFY(rig.shell.sounds.isEmpty());
@@ -169,7 +170,7 @@ void TestBatch::failureReasons() {
   const FileFailure f = rig.summary().failures[0];
   QCOMPARE(f.source, src);
   QCOMPARE(f.code, code);
-  QCOMPARE(f.reason, reason);
+  QCOMPARE(Texts::reason(f.code), reason);
   QCOMPARE(f.detail, detail);
   QCOMPARE(rig.host.results.value(0).failure.code, code);
   QVERIFY2(rig.outputs().isEmpty(), qPrintable(rig.outputs().join(',')));
@@ -316,8 +317,7 @@ void TestBatch::outputFolderIsMadeAndShown() {
 
 void TestBatch::twoStageRunsBothStagesOnFreshWork() {
   EngineRig rig;
-  const QString work = JoinPath(AppDirs::workFolder(), "tmp.mp4");
-  QCOMPARE(rig.driver.workFile(0), work);
+  const QString work = JoinPath(rig.host.job.workFolder, "tmp.mp4");
   QVERIFY(work.startsWith(rig.cache));
   QCOMPARE(QFileInfo(AppDirs::workFolder()).permissions() & 0x0077, QFile::Permissions());
   QFile stale(work);
@@ -328,6 +328,7 @@ void TestBatch::twoStageRunsBothStagesOnFreshWork() {
   const QString a = rig.source("a.mkv");
   rig.add({a});
   QVERIFY(rig.runBatch());
+  QCOMPARE(rig.driver.workFile(0), work);
   const QStringList calls = rig.calls();
   QCOMPARE(calls.size(), 2);
   QCOMPARE(calls[0], "conv|" + a + "|" + work);
@@ -454,7 +455,7 @@ void TestBatch::longSourceNamesConvert() {
 
 void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
   EngineRig rig;
-  rig.driver.setJobs(2);
+  rig.host.job.jobs = 2;
   rig.host.panel.format = 7;
   // A pause in stage one shows whether both lanes are busy at once.
   writeScript(rig.app + "/data/conv",
@@ -495,7 +496,7 @@ void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
 
 void TestBatch::twoJobsStopTogether() {
   EngineRig rig;
-  rig.driver.setJobs(2);
+  rig.host.job.jobs = 2;
   const QStringList sources = {rig.source("slow1.wav", "slow"), rig.source("slow2.wav", "slow"),
                                rig.source("third.wav")};
   rig.add(sources);

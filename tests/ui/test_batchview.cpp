@@ -37,9 +37,9 @@ BatchProgress progressOf(int index, int count, const QString& source) {
   return p;
 }
 
-FileFailure failureOf(const QString& source, const QString& reason,
+FileFailure failureOf(const QString& source, const QString& code,
                       const QString& detail = QStringLiteral("conv: error: it went wrong")) {
-  return {source, QStringLiteral("encode-failed"), reason, detail};
+  return {source, code, detail};
 }
 
 // The real message boxes, installed for one test.
@@ -165,8 +165,8 @@ class TestBatchView : public QObject {
     RecordingPrompter prompts;
     BatchSummary s;
     s.converted = 1;
-    s.failures = {failureOf(bad, QStringLiteral("不是可识别的媒体文件")),
-                  failureOf(gone, QStringLiteral("源文件不存在"))};
+    s.failures = {failureOf(bad, QStringLiteral("not-media")),
+                  failureOf(gone, QStringLiteral("source-missing"))};
     w().batchHost().batchFinished(s);
     QVERIFY(!marked(0) && !marked(1));
     QVERIFY(marked(2) && marked(3));
@@ -193,7 +193,7 @@ class TestBatchView : public QObject {
     w().lstFile.AppendFile(gone);
     QVERIFY(!marked(0));
     s = {};
-    s.failures = {failureOf(gone, QStringLiteral("磁盘空间不足"))};
+    s.failures = {failureOf(gone, QStringLiteral("disk-full"))};
     w().batchHost().batchFinished(s);
     QCOMPARE(toolTipAt(0), QStringLiteral("磁盘空间不足"));
 
@@ -216,7 +216,7 @@ class TestBatchView : public QObject {
     for (int i = 0; i < 300; ++i) {
       const QString f = QStringLiteral("/media/videos/long folder name %1/clip-%1.mp4").arg(i);
       w().AppendFile(f);
-      s.failures << failureOf(f, QStringLiteral("源文件不完整，可能已被截断"),
+      s.failures << failureOf(f, QStringLiteral("source-incomplete"),
                               QStringLiteral("conv: error: the source is cut short: clip-%1").arg(i));
     }
     const QRect screen = w().screen()->availableGeometry();
@@ -276,7 +276,7 @@ class TestBatchView : public QObject {
     RecordingPrompter prompts;
     w().AppendFile(QStringLiteral("/v/a.wav"));
     BatchSummary s;
-    s.failures = {failureOf(QStringLiteral("/v/a.wav"), QStringLiteral("编码程序异常结束"), {})};
+    s.failures = {failureOf(QStringLiteral("/v/a.wav"), QStringLiteral("crashed"), {})};
     w().batchHost().batchFinished(s);
     QCOMPARE(prompts.said("warning"),
              QStringList{QStringLiteral("Vantrel:1 个文件转换失败，已放回列表末尾。\n\n"

@@ -11,8 +11,6 @@ bool printLine(const QString& line) {
   return std::fflush(stdout) == 0 && n == static_cast<size_t>(bytes.size()) && !std::ferror(stdout);
 }
 
-QString reasonCode(Reason reason) { return ToolProtocol::code(reason); }
-
 Reason reasonForErrno(int error, Reason fallback) {
   switch (error) {
     case ENOSPC:

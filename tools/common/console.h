@@ -16,8 +16,6 @@ bool printLine(const QString& line);
 // Why a run failed; the main program reads it from the reason line printed
 // just before the last line (protocol/toolprotocol.h).
 using Reason = ToolProtocol::Reason;
-// The stable lower-case code: "source-missing", "disk-full", ...
-QString reasonCode(Reason reason);
 // The reason for a failed file operation of the tool's own, by errno (or its
 // Windows counterpart); `fallback` for anything else.
 Reason reasonForErrno(int error, Reason fallback = Reason::EncodeFailed);

@@ -14,6 +14,8 @@
 #include "common/platform.h"
 #include "common/sandbox.h"
 #include "common/verify.h"
+#include "protocol/names.h"
+#include "protocol/progress.h"
 
 namespace toolkit {
 
@@ -24,29 +26,16 @@ QString mencoderLine(const ProgressState& s, int percent, double elapsed, double
     remainMin = int(elapsed * (expected - s.seconds) / s.seconds / 60);
     sizeMB = int(s.sizeKB / 1024 * expected / s.seconds);
   }
-  return QString::asprintf("Pos:%6.1fs %6lldf (%2d%%) %6.2ffps Trem:%4dmin %4dmb  A-V:0.000 [%d:%d]",
-                           s.seconds, static_cast<long long>(s.frames), std::clamp(percent, 0, 100),
-                           s.fps, std::max(remainMin, 0), std::max(sizeMB, 0),
-                           int(std::lround(plan.video ? plan.videoKbps : 0)),
-                           int(std::lround(plan.audio ? plan.audioKbps : 0)));
+  return Progress::percentLine({s.seconds, static_cast<long long>(s.frames), percent, s.fps, remainMin, sizeMB,
+                                int(std::lround(plan.video ? plan.videoKbps : 0)),
+                                int(std::lround(plan.audio ? plan.audioKbps : 0))});
 }
 
 QString ffmpegLine(const ProgressState& s) {
-  return QString::asprintf("frame=%5lld fps=%3.0f q=%.1f size=%8.0fkB time=%.2f bitrate=%6.1fkbits/s",
-                           static_cast<long long>(s.frames), s.fps, s.q, s.sizeKB, s.seconds, s.kbps);
+  return Progress::timeLine({static_cast<long long>(s.frames), s.fps, s.q, s.sizeKB, s.seconds, s.kbps});
 }
 
-QString durationLine(const MediaInfo& src) {
-  QString d = QStringLiteral("N/A");
-  if (src.duration > 0) {
-    const long long cs = std::llround(src.duration * 100);
-    d = QString::asprintf("%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60,
-                          cs % 100);
-  }
-  const QString rate = src.kbps > 0 ? QStringLiteral("%1 kb/s").arg(std::llround(src.kbps))
-                                    : QStringLiteral("N/A");
-  return QStringLiteral("Duration: %1, start: 0.000000, bitrate: %2").arg(d, rate);
-}
+QString durationLine(const MediaInfo& src) { return Progress::durationLine(src.duration, src.kbps); }
 
 namespace {
 
@@ -100,7 +89,7 @@ int Encoder::run(const Source& source) {
   // picture of a sound taken alone is read too).
   for (const auto& [reached, expected] : {std::pair{state_.seconds, plan_.expectedDuration},
                                           std::pair{result.sourceRead, plan_.sourceDuration}})
-    if (expected > 0 && reached + std::max(0.5, 0.05 * expected) < expected)
+    if (ToolProtocol::fallsShort(reached, expected))
       return fail(Reason::SourceIncomplete,
                   QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
                       .arg(reached, 0, 'f', 2).arg(expected, 0, 'f', 2));
@@ -222,7 +211,7 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
     // Qt would read such an argument as another name (U+FFFD for each bad
     // byte), which may even be a file of its own.
     for (int i = 1; i < argc; ++i)
-      if (!ToolProtocol::isUtf8(QByteArray(argv[i])))
+      if (!ToolProtocol::isUtf8Name(QString::fromUtf8(argv[i])))
         throw ToolError(QStringLiteral("argument %1 is not valid UTF-8; rename the file").arg(i),
                         Reason::NameNotUtf8);
     const Request request = parse(app.arguments().mid(1));

@@ -288,15 +288,14 @@ Source::Source(const QString& path) {
   };
 
   // A header that counts more frames than the data holds (a cut-off AVI).
-  const double missing = info.declaredVideoDuration - info.videoDuration;
-  if (info.videoDuration > 0 && missing > std::max(0.5, 0.05 * info.declaredVideoDuration))
+  if (info.videoDuration > 0 && ToolProtocol::fallsShort(info.videoDuration, info.declaredVideoDuration))
     refuse(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
                .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
            Reason::SourceIncomplete);
   // A WAV whose header promises more sound than its file holds.
   if (info_.hasAudio && context_->iformat && std::strcmp(context_->iformat->name, "wav") == 0) {
     const WavLength wav = wavLength(path);
-    if (wav.promised - wav.held > std::max(0.5, 0.05 * wav.promised))
+    if (ToolProtocol::fallsShort(wav.held, wav.promised))
       refuse(QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")
                  .arg(wav.promised, 0, 'f', 2).arg(wav.held, 0, 'f', 2),
              Reason::SourceIncomplete);
@@ -321,7 +320,5 @@ bool pictureFits(const QSize& size) {
   return size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide &&
          qint64(size.width()) * size.height() <= kMaxPicturePixels;
 }
-
-MediaInfo probe(const QString& path) { return Source(path).info(); }
 
 }  // namespace toolkit

@@ -76,7 +76,4 @@ class Source {
   MediaInfo info_;
 };
 
-// What Source tells of `path`, the file closed again.
-MediaInfo probe(const QString& path);
-
 }  // namespace toolkit

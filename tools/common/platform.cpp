@@ -6,13 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "common/console.h"
+#include "protocol/names.h"
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -59,12 +59,9 @@ BOOL WINAPI consoleHandler(DWORD) {
 #endif
 
 // A short name nobody can guess: the output's own name may already be near
-// the file system's limit. The process id lets the program that ran a tool
-// killed outright find what it left.
+// the file system's limit.
 QString randomName() {
-  return QStringLiteral(".vantrel-%1-%2.part")
-      .arg(QCoreApplication::applicationPid())
-      .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+  return ToolProtocol::partialFileName(QCoreApplication::applicationPid(), QRandomGenerator::system()->generate64());
 }
 
 [[noreturn]] void cannotCreate(const QString& folder, int error) {
@@ -95,22 +92,6 @@ void catchStopRequests() {
 }
 
 bool stopRequested() { return g_stop != 0; }
-
-QString nextFreeName(const QString& name, int maxBytes) {
-  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-  QString stem = dot > 0 ? name.left(dot) : name;
-  const QString ext = dot > 0 ? name.mid(dot) : QString();
-  static const QRegularExpression copy(QStringLiteral("\\(([0-9]{1,9})\\)$"));
-  long long n = 2;
-  if (const auto m = copy.match(stem); m.hasMatch()) {
-    n = m.captured(1).toLongLong() + 1;
-    stem.chop(m.capturedLength());
-  }
-  const QString tail = QLatin1Char('(') + QString::number(n) + QLatin1Char(')') + ext;
-  while (!stem.isEmpty() && QFile::encodeName(stem + tail).size() > maxBytes)
-    stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
-  return stem + tail;
-}
 
 namespace {
 long nameMax(const QString& folder) {
@@ -232,7 +213,7 @@ int PartialFile::commit(ToolProtocol::Written& written) {
   if (::fchmod(d->fd, 0666 & ~mask) != 0) return errno;
   const int most = int(nameMax(d->folder));
   QString name = d->name;
-  for (int attempt = 0; attempt < 100000; ++attempt, name = nextFreeName(name, most)) {
+  for (int attempt = 0; attempt < 100000; ++attempt, name = ToolProtocol::nextFreeName(name, most)) {
     const int err = d->place(QFile::encodeName(name));
     if (err == EEXIST) continue;
     if (err) return err;
@@ -300,7 +281,7 @@ int PartialFile::commit(ToolProtocol::Written& written) {
   d->file.close();
   const QFileInfo out(d->output);
   QString name = out.fileName();
-  for (int attempt = 0; attempt < 100000; ++attempt, name = nextFreeName(name)) {
+  for (int attempt = 0; attempt < 100000; ++attempt, name = ToolProtocol::nextFreeName(name)) {
     const QString target = out.dir().filePath(name);
     // MoveFileEx without MOVEFILE_REPLACE_EXISTING never replaces an entry.
     if (::MoveFileExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(d->temp).utf16()),

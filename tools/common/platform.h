@@ -20,11 +20,6 @@ void catchStopRequests();
 // named partial file if it has one.
 bool stopRequested();
 
-// The name a taken output name gives way to: "(2)" before the extension, or
-// the next number when the name already ends in "(n)"; cut to `maxBytes`
-// bytes at a character boundary, from the end of the stem.
-QString nextFreeName(const QString& name, int maxBytes = 255);
-
 // Whether a file name of this many bytes (UTF-8) fits the file system of
 // `folder`.
 bool nameFits(const QString& folder, const QString& name);

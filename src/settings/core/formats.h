@@ -82,6 +82,4 @@ std::optional<int> positionByName(const QString& nameOrIndex);
 // The preset of a format position; nothing for a position outside 0 to 8.
 std::optional<Preset> presetFor(int position);
 
-// True for the positions that run a second stage (0, 1, 5, 6, 7).
-
 }  // namespace Formats

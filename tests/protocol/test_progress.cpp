@@ -1,12 +1,14 @@
-// Reading the encoders' console text into the progress bar and label.
+// The encoders' progress lines: the reader (the program's side) on the lines
+// as they arrive, and the writer (the encoders' side) held against it. The
+// captions are the product's words for each reading.
 #include <QtTest>
 
-#include "engine/progress.h"
+#include "protocol/progress.h"
+#include "protocol/toolprotocol.h"
+#include "texts/texts.h"
 
+using Progress::Reading;
 using Progress::State;
-using Progress::View;
-
-Q_DECLARE_METATYPE(std::optional<View>)
 
 class TestProgress : public QObject {
   Q_OBJECT
@@ -21,6 +23,10 @@ class TestProgress : public QObject {
   void stageTwo();
   void busyCycle();
   void hostileChunksNeverBreak();
+  void percentLinesReadAsWritten_data();
+  void percentLinesReadAsWritten();
+  void timeLinesReadAsWritten_data();
+  void timeLinesReadAsWritten();
 };
 
 void TestProgress::numbers() {
@@ -72,7 +78,7 @@ void TestProgress::stageOne() {
   } else {
     QVERIFY(v);
     QCOMPARE(v->value, value);
-    QCOMPARE(v->caption, caption);
+    QCOMPARE(Texts::progressCaption(*v), caption);
   }
 }
 
@@ -141,7 +147,7 @@ void TestProgress::stageTwo() {
   }
   QVERIFY(v);
   QCOMPARE(v->value, value);
-  QCOMPARE(v->caption, caption);
+  QCOMPARE(Texts::progressCaption(*v), caption);
   QVERIFY(v->value >= 0 && v->value <= 100);
 }
 
@@ -175,6 +181,65 @@ void TestProgress::hostileChunksNeverBreak() {
     for (int k = 0; k < 2; ++k)
       if (const auto v = Progress::stageTwo(c, s)) QVERIFY2(v->value >= 0 && v->value <= 100, qPrintable(c));
   }
+}
+
+void TestProgress::percentLinesReadAsWritten_data() {
+  QTest::addColumn<int>("percent");
+  QTest::addColumn<int>("value");
+  QTest::addColumn<bool>("finished");
+  QTest::newRow("start") << 0 << 0 << false;
+  QTest::newRow("one digit") << 3 << 3 << false;
+  QTest::newRow("two digits") << 45 << 45 << false;
+  QTest::newRow("last before the end") << 99 << 99 << false;
+  QTest::newRow("the end") << 100 << 100 << true;
+  QTest::newRow("beyond is the end") << 150 << 100 << true;
+  QTest::newRow("below is the start") << -5 << 0 << false;
+}
+
+void TestProgress::percentLinesReadAsWritten() {
+  QFETCH(int, percent);
+  QFETCH(int, value);
+  QFETCH(bool, finished);
+  // Estimates and rates of every width around the percentage.
+  for (const Progress::PercentLine& l : {Progress::PercentLine{1.2, 30, percent, 0, 0, 0, 600, 64},
+                                         Progress::PercentLine{99999.9, 9999999, percent, 1234.5, -3, 99999, 0, 0}}) {
+    State s;
+    const auto r = Progress::stageOne(Progress::percentLine(l), s);
+    QVERIFY(r);
+    QCOMPARE(r->value, value);
+    QCOMPARE(r->finished, finished);
+    QCOMPARE(r->form, Progress::Form::Percent);
+  }
+}
+
+void TestProgress::timeLinesReadAsWritten_data() {
+  QTest::addColumn<double>("length");
+  QTest::addColumn<double>("time");
+  QTest::addColumn<int>("duration");
+  QTest::addColumn<int>("value");
+  QTest::newRow("quarter") << 100.0 << 25.04 << 100 << 25;
+  QTest::newRow("hours") << 3725.5 << 1862.75 << 3726 << 50;
+  QTest::newRow("held below the end") << 10.0 << 9.99 << 10 << 90;
+  QTest::newRow("final line") << 10.0 << 10.0 << 10 << 100;
+  QTest::newRow("length unknown") << 0.0 << 5.0 << 0 << 100;
+}
+
+// The duration line and a time line as an encoder prints them, each line
+// before the last held below the end (timeBeforeEnd).
+void TestProgress::timeLinesReadAsWritten() {
+  QFETCH(double, length);
+  QFETCH(double, time);
+  QFETCH(int, duration);
+  QFETCH(int, value);
+  State s;
+  Progress::stageTwo(Progress::durationLine(length, 800) + QLatin1Char('\n'), s);
+  QCOMPARE(s.fileDuration, duration);
+  const double shown = time < length ? ToolProtocol::timeBeforeEnd(time, length) : time;
+  const auto r = Progress::stageTwo(Progress::timeLine({250, 50, 2, 1024, shown, 335}) + QLatin1Char('\n'), s);
+  QVERIFY(r);
+  QCOMPARE(r->value, value);
+  QCOMPARE(r->finished, value == 100);
+  QCOMPARE(r->form, Progress::Form::Timecode);
 }
 
 QTEST_GUILESS_MAIN(TestProgress)

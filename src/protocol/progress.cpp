@@ -1,6 +1,7 @@
-#include "engine/progress.h"
+#include "protocol/progress.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cfenv>
 #include <climits>
 #include <cmath>
@@ -8,6 +9,27 @@
 #include "protocol/toolprotocol.h"
 
 namespace Progress {
+
+QString percentLine(const PercentLine& l) {
+  return QString::asprintf("Pos:%6.1fs %6lldf (%2d%%) %6.2ffps Trem:%4dmin %4dmb  A-V:0.000 [%d:%d]", l.seconds,
+                           l.frames, std::clamp(l.percent, 0, 100), l.fps, std::max(l.remainMinutes, 0),
+                           std::max(l.sizeMB, 0), l.videoKbps, l.audioKbps);
+}
+
+QString timeLine(const TimeLine& l) {
+  return QString::asprintf("frame=%5lld fps=%3.0f q=%.1f size=%8.0fkB time=%.2f bitrate=%6.1fkbits/s", l.frames,
+                           l.fps, l.q, l.sizeKB, l.seconds, l.kbps);
+}
+
+QString durationLine(double seconds, double kbps) {
+  QString d = QStringLiteral("N/A");
+  if (seconds > 0) {
+    const long long cs = std::llround(seconds * 100);
+    d = QString::asprintf("%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
+  }
+  const QString rate = kbps > 0 ? QStringLiteral("%1 kb/s").arg(std::llround(kbps)) : QStringLiteral("N/A");
+  return QStringLiteral("Duration: %1, start: 0.000000, bitrate: %2").arg(d, rate);
+}
 
 QString nextBusyChar(const QString& busy) {
   if (busy == QLatin1String("-")) return QStringLiteral("\\");
@@ -85,7 +107,7 @@ std::optional<int> durationSeconds(const QString& text) {
 
 }  // namespace
 
-std::optional<View> stageOne(const QString& chunk, State& state) {
+std::optional<Reading> stageOne(const QString& chunk, State& state) {
   state.busyChar = nextBusyChar(state.busyChar);
   QString percent;
   bool found = false;
@@ -100,13 +122,13 @@ std::optional<View> stageOne(const QString& chunk, State& state) {
     }
   }
   if (!found) return std::nullopt;
-  if (percent == QLatin1String("100%")) return View{100, QStringLiteral("结束 100%")};
+  if (percent == QLatin1String("100%"))
+    return Reading{Form::Percent, 100, QStringLiteral("100"), true, state.busyChar};
   const int n = clampPercent(roundHalfEven(leadingNumber(percent)));
-  return View{n, QStringLiteral("转换中") + state.busyChar + QLatin1Char(' ') + QString::number(n) +
-                     QLatin1Char('%')};
+  return Reading{Form::Percent, n, QString::number(n), false, state.busyChar};
 }
 
-std::optional<View> stageTwo(const QString& chunk, State& state) {
+std::optional<Reading> stageTwo(const QString& chunk, State& state) {
   static const QString kDuration = QStringLiteral("Duration: ");
   static const QString kTime = QStringLiteral("time=");
   if (state.fileDuration == 0) {
@@ -135,12 +157,11 @@ std::optional<View> stageTwo(const QString& chunk, State& state) {
 
   const long long t = roundHalfEven(leadingNumber(timeText));
   if (state.fileDuration <= 0 || t >= state.fileDuration)
-    return View{100, QStringLiteral("完成 100%")};
+    return Reading{Form::Timecode, 100, QStringLiteral("100"), true, state.busyChar};
   const double r = static_cast<double>(std::max(0LL, t)) / state.fileDuration;
   const QString p = numberText(r * 100).left(4);
   const int value = clampPercent(roundHalfEven(leadingNumber(p)));
-  return View{value, QStringLiteral("创建中") + state.busyChar + QLatin1Char(' ') + p +
-                         QLatin1Char('%')};
+  return Reading{Form::Timecode, value, p, false, state.busyChar};
 }
 
 }  // namespace Progress

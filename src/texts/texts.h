@@ -1,0 +1,31 @@
+#pragma once
+// The product's words for what the engine reports: one table that the window
+// and vantrel-cli both read. The engine itself says nothing to a user; it
+// gives codes and readings, and these turn them into text.
+#include <QString>
+
+#include "engine/batchhost.h"
+#include "protocol/progress.h"
+
+namespace Texts {
+
+// The Chinese reason of a failure code (the encoders' codes and the engine's
+// own "crashed" and "start-failed"); "编码失败" for a code nobody knows.
+QString reason(const QString& code);
+
+// The progress caption of a reading: "转换中\ 45%" and "结束 100%" for the
+// percent form, "创建中| 33.3%" and "完成 100%" for the timecode form.
+QString progressCaption(const Progress::Reading& reading);
+// The caption while a batch runs: the reading's, or the caption as it stands
+// when the file has shown none yet.
+QString progressCaption(const BatchProgress& progress, const QString& standing);
+// The caption a batch ends with: "Done.", "已停止", or the start failure's reason.
+QString batchEndCaption(const BatchSummary& summary);
+
+// The questions and warnings of the start button.
+QString emptyListWarning();     // "请先添加一个文件"
+QString emptyListCaption();     // "添加"
+QString stopQuestion();         // "正在转换，要停止吗？"
+QString productName();          // "Vantrel": the title of the window and its boxes
+
+}  // namespace Texts

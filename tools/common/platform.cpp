@@ -194,6 +194,7 @@ int runWorker(const QString& tool, std::vector<int> keep, const std::function<in
     g_partialDir = -1;  // the partial file is this process's to remove
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(out[1], STDERR_FILENO);
+#ifdef Q_OS_LINUX
     // Nothing this process opened goes with it (the output's folder above
     // all), but what it is to work on.
     std::sort(keep.begin(), keep.end());
@@ -204,6 +205,9 @@ int runWorker(const QString& tool, std::vector<int> keep, const std::function<in
       first = unsigned(fd) + 1;
     }
     ::close_range(first, ~0U, 0);
+#else
+    Q_UNUSED(keep);
+#endif
     const int code = runCaught(tool, work);
     std::fflush(stdout);
     std::fflush(stderr);

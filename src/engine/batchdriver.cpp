@@ -21,6 +21,10 @@
 #include "settings/core/formats.h"
 #include "settings/core/options.h"
 
+// The lane folders are this process's alone, like the work folder they are in.
+constexpr QFileDevice::Permissions kPrivateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
 // One file at a time: its runners (by the table's Runner), the stage it is in
 // and the names it writes.
 struct BatchDriver::Lane {
@@ -86,9 +90,38 @@ void BatchDriver::setJobs(int jobs) { jobs_ = qMax(1, jobs); }
 
 QString BatchDriver::workFile(int lane) const {
   const QString folder = workFolder_.isEmpty() ? AppDirs::workFolder() : workFolder_;
-  const QString name =
-      lane == 0 ? QStringLiteral("tmp.mp4") : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
-  return JoinPath(folder, name);
+  const QString name = QStringLiteral("tmp.mp4");
+  if (lane == 0) return JoinPath(folder, name);
+  return JoinPath(JoinPath(folder, QStringLiteral("lane-%1").arg(lane + 1)), name);
+}
+
+// Makes the private folder of a lane's work file (not the first lane's: that
+// one is the work folder itself). Whatever else holds the name, a link or a
+// file, goes first, so the work is written into a folder of this lane alone.
+void BatchDriver::makeLaneFolder(int lane) const {
+  if (lane == 0) return;
+  const QString folder = QFileInfo(workFile(lane)).path();
+  const QFileInfo at(folder);
+  if (at.isDir() && !at.isSymLink()) {
+    QFile::setPermissions(folder, kPrivateFolder);
+    return;
+  }
+  removeLaneFolders(lane, lane);
+  QDir().mkdir(folder, kPrivateFolder);  // a failure shows when the tool writes
+}
+
+// Removes the folders of the lanes `from` to `to` with what they hold. A link
+// in a lane folder's place is removed as a link, never what it points to, and
+// so are the links inside one.
+void BatchDriver::removeLaneFolders(int from, int to) const {
+  for (int lane = qMax(1, from); lane <= to; ++lane) {
+    const QString folder = QFileInfo(workFile(lane)).path();
+    const QFileInfo at(folder);
+    if (at.isSymLink() || (at.exists() && !at.isDir()))
+      QFile::remove(folder);
+    else if (at.isDir())
+      QDir(folder).removeRecursively();
+  }
 }
 
 int BatchDriver::FileDuration() const {
@@ -217,6 +250,7 @@ void BatchDriver::startStage(Lane& lane) {
     reserved_.insert(lane.output);
     lane.writing.clear();
   } else {
+    makeLaneFolder(lane.index);
     lane.writing = ctx.workFile;
     QFile::remove(ctx.workFile);  // never let stage two read an earlier file's work
   }
@@ -388,6 +422,7 @@ void BatchDriver::endBatch() {
 
 void BatchDriver::finishEnd() {
   if (state_ != State::Ending) return;
+  removeLaneFolders(1, int(lanes_.size()) - 1);
   host_.setBatchLock(false);
   caption_ = startFailed_     ? FailureReasons::text(QStringLiteral("start-failed"))
              : stopRequested_ ? QStringLiteral("已停止")
@@ -422,4 +457,5 @@ void BatchDriver::abort() {
       clearLane(*lane);
     }
   }
+  removeLaneFolders(1, int(lanes_.size()) - 1);
 }

@@ -47,7 +47,14 @@ class BatchDriver : public QObject {
   int jobs() const { return jobs_; }
   // Folder of the work files; AppDirs::workFolder() while empty.
   void setWorkFolder(const QString& folder) { workFolder_ = folder; }
-  // The work file of a lane: tmp.mp4 for the first, tmp-2.mp4 for the second...
+  // The work file of a lane, always named tmp.mp4: in the work folder for the
+  // first lane (the window's one file at a time), in a folder of its own below
+  // it for each other lane ("lane-2/tmp.mp4" for the second...). An encoder
+  // writes only in its output's folder, so the tool of a later lane reaches
+  // no other lane's work file; the first lane's, writing in the work folder
+  // itself, still reaches the folders below it. A lane's folder is made (mode
+  // 0700) when its first work file is written and removed, with what it
+  // holds, when the batch ends, is stopped or aborted.
   QString workFile(int lane) const;
 
   // The first lane's reading of the running file: its length in seconds (0
@@ -74,6 +81,8 @@ class BatchDriver : public QObject {
   void finishFile(Lane& lane, const std::optional<FileFailure>& failure);
   void removePartialOutput(Lane& lane);
   void clearLane(Lane& lane);
+  void makeLaneFolder(int lane) const;
+  void removeLaneFolders(int from, int to) const;
   void report(Lane& lane, int percent);
   bool anyActive() const;
   void endBatch();

@@ -316,8 +316,8 @@ void outlive() {
 }
 
 // The work files of the other lanes of a batch: tmp*.mp4 that this process
-// was not given. A process whose source's name holds VANTREL_ATTACK_HOLD
-// waits (up to 8 s) until one shows.
+// was not given. A process whose source (an .mp4) holds VANTREL_ATTACK_HOLD
+// in its name waits (up to 8 s) until one shows.
 // The process's arguments, kept when the library is loaded: /proc may be out
 // of reach once the encoder is confined.
 std::vector<std::string>& ownArguments() {
@@ -367,7 +367,9 @@ void lanes() {
   }
   bool holding = false;
   if (!hold.empty())
-    for (const std::string& a : args) holding = holding || a.find(hold) != std::string::npos;
+    // The source's name, not the output's: the first stage only.
+    for (const std::string& a : args)
+      holding = holding || (a.find(hold) != std::string::npos && a.size() > 4 && a.compare(a.size() - 4, 4, ".mp4") == 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(holding ? 8 : 0);
   int lastError = 0;
   std::set<std::string> tried;

@@ -528,7 +528,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY(::getrusage(RUSAGE_CHILDREN, &used) == 0);
     QVERIFY2(used.ru_maxrss < 400 * 1024, qPrintable(QStringLiteral("%1 kB").arg(used.ru_maxrss)));
   }
-  // 1. The output folder holds the user's earlier files: a taken-over
+  // The output folder holds the user's earlier files: a taken-over
   // decoder reads none, changes none, moves, removes or links none, and
   // plants nothing beside them; the conversion still gives its one output.
   void outputFolderTree_data() { toolRows(); }
@@ -580,7 +580,7 @@ class TestEncoderConfinement : public QObject {
              qPrintable(why));
   }
 
-  // 2. Other processes of the same user: the decoder neither limits,
+  // Other processes of the same user: the decoder neither limits,
   // slows, moves, signals nor grabs them; they run on as they were.
   void otherProcesses_data() { toolRows(); }
 
@@ -611,7 +611,7 @@ class TestEncoderConfinement : public QObject {
              qPrintable(why));
   }
 
-  // 3. Nothing the decoder starts outlives the encoder: no fork, no vfork,
+  // Nothing the decoder starts outlives the encoder: no fork, no vfork,
   // no clone of a process, no program; no process of its family is left
   // 1.5 s after the encoder ended, and none leaves marks.
   void noProcessOutlives_data() { toolRows(); }
@@ -643,7 +643,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(allRefused(r, {"fork", "vfork", "clone-vm-vfork", "posix-spawn-true"}, &why), qPrintable(why));
   }
 
-  // 4. The lanes of one batch (vantrel-cli -j 2, a two-stage format): a
+  // The lanes of one batch (vantrel-cli -j 2, a two-stage format): a
   // decoder in one lane reaches no work file of the other; each output holds
   // its own source's pictures and length.
   void lanesKeepApart() {
@@ -708,7 +708,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(reached.isEmpty(), qPrintable(QStringLiteral("reached: %1\n%2").arg(reached.join(QStringLiteral("; ")), all)));
   }
 
-  // 5. A name never widens the reach: an MP4 called .m3u8 reads nothing
+  // A name never widens the reach: an MP4 called .m3u8 reads nothing
   // beside it, and a real playlist reads only the parts it names.
   void nameDoesNotWidenReach() {
     const QString base = path(QStringLiteral("widen"));
@@ -752,7 +752,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(allRefused(r, {QStringLiteral("read ") + notes, QStringLiteral("read ") + other}, &why), qPrintable(why));
   }
 
-  // 6. No datagram leaves the conversion: not to a socket bound by another
+  // No datagram leaves the conversion: not to a socket bound by another
   // process, not with a descriptor, and no socket pair of its own.
   void noDatagrams_data() { toolRows(); }
 
@@ -772,7 +772,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(allRefused(r, {"sendto-unix-dgram", "sendmsg-scm-rights", "socketpair"}, &why), qPrintable(why));
   }
 
-  // 7. No watching and no system secrets: inotify, fanotify, /etc/shadow,
+  // No watching and no system secrets: inotify, fanotify, /etc/shadow,
   // /etc/hostname.
   void noWatching() {
     const QString home = path(QStringLiteral("watched-home"));
@@ -800,7 +800,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(allRefused(r, expected, &why), qPrintable(why));
   }
 
-  // 8. Only the encoder itself says what it wrote: a written line forged by
+  // Only the encoder itself says what it wrote: a written line forged by
   // the decoder, naming a file of the user's, never reaches the reader.
   void forgedWrittenLine_data() {
     QTest::addColumn<int>("position");
@@ -849,7 +849,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY(enc::probe(target).ok);
   }
 
-  // 9. A picture that grows past 8192 on one side midway (while its pixel
+  // A picture that grows past 8192 on one side midway (while its pixel
   // count stays under 8192*8192) ends the conversion: quickly, in little
   // memory, with picture-too-large.
   void pictureGrowsMidway_data() {
@@ -890,7 +890,7 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(used.ru_maxrss < 400 * 1024, qPrintable(QStringLiteral("%1 kB").arg(used.ru_maxrss)));
   }
 
-  // 10. A playlist part that would open another file by another road: the
+  // A playlist part that would open another file by another road: the
   // concat: and subfile: protocols, a query, a list of files for the concat
   // reader. Each is refused as such.
   void nestedOpens_data() {

@@ -16,8 +16,6 @@
 #include "settings/core/formats.h"
 
 #ifdef Q_OS_UNIX
-#include <sys/resource.h>
-
 #include <csignal>
 #include <cerrno>
 #endif
@@ -203,53 +201,6 @@ class TestEncoderFailures : public QObject {
     QTest::newRow("conv2 audio only") << "conv2" << "tone.m4a" << "no video stream" << "needs-video";
     QTest::newRow("coder2 audio only") << "coder2" << "tone.m4a" << "no video stream" << "needs-video";
     QTest::newRow("coder no audio for mp3") << "coder" << "silent.mp4" << "no audio stream" << "needs-audio";
-  }
-
-  // A stream whose pictures grow midway past the limit on one side, at a
-  // million pixels (far below the decoder's max_pixels): a motion JPEG
-  // stream of 64x64 frames with one of 16000x64 or 64x16000 in the middle.
-  // The conversion ends at that frame, at once and in little memory, by
-  // every road that decodes the picture.
-  void pictureGrowsMidway_data() {
-    QTest::addColumn<QString>("tool");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("avi, too wide") << "conv" << QSize(16000, 64);
-    QTest::newRow("rmvb stage one, too high") << "conv2" << QSize(64, 16000);
-    QTest::newRow("3gp stage two, too wide") << "coder2" << QSize(16000, 64);
-  }
-
-  void pictureGrowsMidway() {
-    QFETCH(QString, tool);
-    QFETCH(QSize, size);
-    const QString big = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    const QString src = path(QStringLiteral("grows%1.mjpeg").arg(big));
-    if (!QFileInfo::exists(src)) {
-      // Motion JPEG frames join by their bytes alone.
-      QByteArray bytes;
-      for (const auto& [frames, at] : {std::pair{50, QStringLiteral("64x64")}, std::pair{1, big}, std::pair{10, QStringLiteral("64x64")}}) {
-        const QString part = path(QStringLiteral("part.mjpeg"));
-        QVERIFY(enc::makeClip(part, {"-f", "lavfi", "-i", "color=c=blue:rate=25:size=" + at, "-frames:v",
-                                     QString::number(frames), "-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-f", "mjpeg"}));
-        QFile f(part);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        bytes += f.readAll();
-      }
-      QVERIFY(enc::writeFile(src, bytes));
-    }
-    const QString out = path(QStringLiteral("grows%1/out").arg(++case_));
-    const QString work = path(QStringLiteral("grows%1/work").arg(case_));
-    QVERIFY(QDir().mkpath(out) && QDir().mkpath(work));
-    QElapsedTimer clock;
-    clock.start();
-    const enc::Run run = enc::runTool(commandFor(tool, src, out, work));
-    QVERIFY2(run.exitCode == 1 && run.reason == QLatin1String("picture-too-large"), qPrintable(run.output));
-    QVERIFY2(run.lastLine.contains("grows to " + big), qPrintable(run.lastLine));
-    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-    rusage used{};
-    QVERIFY(::getrusage(RUSAGE_CHILDREN, &used) == 0);
-    QVERIFY2(used.ru_maxrss < 400 * 1024, qPrintable(QStringLiteral("%1 kB").arg(used.ru_maxrss)));
-    QCOMPARE(enc::folderEntries(out), QStringList());
-    QCOMPARE(enc::folderEntries(work), QStringList());
   }
 
   // Whole sources whose container is longer than the streams a format uses

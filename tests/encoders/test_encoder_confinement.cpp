@@ -800,6 +800,19 @@ class TestEncoderConfinement : public QObject {
     QVERIFY2(allRefused(r, expected, &why), qPrintable(why));
   }
 
+  // A decoder that dies mid-way (an exploit gone wrong) fails its file
+  // with a clear line, and leaves nothing in the output folder.
+  void crashedDecoder_data() { toolRows(); }
+  void crashedDecoder() {
+    QFETCH(int, position);
+    const QString out = path(QStringLiteral("crash%1/out").arg(case_));
+    QVERIFY(QDir().mkpath(out));
+    const Result r = run(position, clip_, attackWith(QStringLiteral("crash")), nullptr, out);
+    QVERIFY2(r.exitCode == 1 && r.reason == QLatin1String("encode-failed"), qPrintable(r.output));
+    QVERIFY2(r.output.trimmed().endsWith(QLatin1String("ended abnormally (signal 11)")), qPrintable(r.output));
+    QCOMPARE(enc::folderEntries(out), QStringList());
+  }
+
   // Only the encoder itself says what it wrote: a written line forged by
   // the decoder, naming a file of the user's, never reaches the reader.
   void forgedWrittenLine_data() {

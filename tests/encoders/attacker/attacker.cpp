@@ -20,6 +20,8 @@
 //   watch     VANTREL_ATTACK_WATCH: a folder to watch
 //   forge     VANTREL_ATTACK_FORGE: a line printed on standard output (or
 //             standard error: VANTREL_ATTACK_FORGE_FD=2)
+//   crash     the decoder dies of a bad memory access, as an exploit gone
+//             wrong would
 //
 // The tests judge by outcome (files, processes, sockets); these lines only say
 // what was tried, and why it failed.
@@ -43,6 +45,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -488,6 +491,7 @@ void attack() {
   if (wanted("watch")) watch();
   if (wanted("forge")) forge();
   say("attack: over\n");
+  if (wanted("crash")) std::raise(SIGSEGV);
 }
 
 }  // namespace

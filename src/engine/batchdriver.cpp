@@ -33,12 +33,6 @@ BatchDriver::BatchDriver(BatchHost& host, QObject* parent)
 
 BatchDriver::~BatchDriver() { abort(); }
 
-QString BatchDriver::workFile(int lane) const {
-  const QString name = lane == 0 ? ToolProtocol::workFileName()
-                                 : QStringLiteral("tmp-%1.mp4").arg(lane + 1);
-  return JoinPath(job_.workFolder, name);
-}
-
 int BatchDriver::FileDuration() const {
   return !lanes_.empty() && lanes_.front()->file ? lanes_.front()->file->progress.fileDuration : 0;
 }
@@ -135,7 +129,7 @@ void BatchDriver::startStage(Lane& lane) {
                                  QStringLiteral("the file name is not valid UTF-8")});
     return;
   }
-  BuildContext ctx{job_.toolFolder, workFile(lane.index)};
+  BuildContext ctx{job_.toolFolder, laneWorkFile(job_.workFolder, lane.index)};
   if (file.stage > 0 && !file.work.isEmpty()) ctx.workFile = file.work;
   PanelValues v = job_.panel;
   v.format = f.stageCount ? f.position : -1;
@@ -148,6 +142,7 @@ void BatchDriver::startStage(Lane& lane) {
         [this](const QString& name) { return reserved_.contains(name); });
     reserved_.insert(file.output);
   } else {
+    makeLaneFolder(job_.workFolder, lane.index);
     run.writing = ctx.workFile;
     QFile::remove(ctx.workFile);  // never let stage two read an earlier file's work
   }
@@ -278,6 +273,7 @@ void BatchDriver::endBatch() {
 
 void BatchDriver::finishEnd() {
   if (state_ != State::Ending) return;
+  removeLaneFolders(job_.workFolder, 1, int(lanes_.size()) - 1);
   host_.setBatchLock(false);
   state_ = State::Idle;
   BatchSummary summary;
@@ -305,4 +301,5 @@ void BatchDriver::abort() {
     lane->file->removeLeftovers();
     dropFile(*lane);
   }
+  removeLaneFolders(job_.workFolder, 1, int(lanes_.size()) - 1);
 }

@@ -19,8 +19,8 @@
 // The host's job is taken when the batch starts and holds for the whole batch;
 // only the output folder box is read again at each file. With more than one
 // job, that many files are converted at once, each in a lane of its own (its
-// own runners and work file); the files in flight are always the first entries
-// of the queue, in the order they were taken.
+// own runners and work file, laneWorkFile); the files in flight are always the
+// first entries of the queue, in the order they were taken.
 class BatchDriver : public QObject {
   Q_OBJECT
  public:
@@ -46,10 +46,6 @@ class BatchDriver : public QObject {
   // window, whose request comes from a click; 0 for a front end that has
   // nothing to show first.
   void setStartDelay(int ms) { timer_.setInterval(qMax(0, ms)); }
-  // The work file of a lane in the job's work folder: tmp.mp4 for the first,
-  // tmp-2.mp4 for the second...
-  QString workFile(int lane) const;
-
   // The first lane's reading of its running file: its length in seconds (0
   // while not read or with no file) and the busy indicator.
   int FileDuration() const;

@@ -67,6 +67,36 @@ void FileRun::removeLeftovers() const {
     if (ToolProtocol::isPartialFileOf(name, run.toolPid)) QFile::remove(dir.filePath(name));
 }
 
+QString laneWorkFile(const QString& workFolder, int lane) {
+  if (lane == 0) return JoinPath(workFolder, ToolProtocol::workFileName());
+  return JoinPath(JoinPath(workFolder, QStringLiteral("lane-%1").arg(lane + 1)), ToolProtocol::workFileName());
+}
+
+void makeLaneFolder(const QString& workFolder, int lane) {
+  // The lane folders are this process's alone, like the work folder they are in.
+  constexpr QFileDevice::Permissions kPrivate = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+  if (lane == 0) return;
+  const QString folder = QFileInfo(laneWorkFile(workFolder, lane)).path();
+  const QFileInfo at(folder);
+  if (at.isDir() && !at.isSymLink()) {
+    QFile::setPermissions(folder, kPrivate);
+    return;
+  }
+  removeLaneFolders(workFolder, lane, lane);
+  QDir().mkdir(folder, kPrivate);  // a failure shows when the tool writes
+}
+
+void removeLaneFolders(const QString& workFolder, int from, int to) {
+  for (int lane = qMax(1, from); lane <= to; ++lane) {
+    const QString folder = QFileInfo(laneWorkFile(workFolder, lane)).path();
+    const QFileInfo at(folder);
+    if (at.isSymLink() || (at.exists() && !at.isDir()))
+      QFile::remove(folder);
+    else if (at.isDir())
+      QDir(folder).removeRecursively();
+  }
+}
+
 QString prepareOutputFolder(const QString& text, const QString& fallback) {
   const QString folder = text.trimmed().isEmpty() ? fallback : text;
   QDir().mkpath(folder);

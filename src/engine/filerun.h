@@ -50,6 +50,22 @@ struct FileRun {
   void removeLeftovers() const;
 };
 
+// The work file of a lane, always named tmp.mp4: in the work folder for the
+// first lane (the window's one file at a time), in a folder of its own below
+// it for each other lane ("lane-2/tmp.mp4" for the second...). An encoder
+// writes only in its output's folder, so the tool of a later lane reaches no
+// other lane's work file; the first lane's, writing in the work folder itself,
+// still reaches the folders below it.
+QString laneWorkFile(const QString& workFolder, int lane);
+// Makes the folder of a lane's work file (mode 0700; not the first lane's: that
+// one is the work folder itself). Whatever else holds the name, a link or a
+// file, goes first, so the work is written into a folder of this lane alone.
+void makeLaneFolder(const QString& workFolder, int lane);
+// Removes the folders of the lanes `from` to `to` with what they hold: when
+// the batch ends, is stopped or aborted. A link in a lane folder's place is
+// removed as a link, never what it points to, and so are the links inside one.
+void removeLaneFolders(const QString& workFolder, int from, int to);
+
 // The output folder of the box's text (the default one when it is empty),
 // made with every missing parent, with one trailing separator. A folder that
 // cannot be made shows when the tool writes.

@@ -10,3 +10,6 @@ add_library(vantrel_attacker MODULE ${CMAKE_CURRENT_LIST_DIR}/attacker/attacker.
 target_link_libraries(vantrel_attacker PRIVATE ${CMAKE_DL_LIBS} Threads::Threads)
 add_dependencies(test_encoder_confinement vantrel_attacker)
 target_compile_definitions(test_encoder_confinement PRIVATE VANTREL_ATTACKER="$<TARGET_FILE:vantrel_attacker>")
+# The batches of vantrel-cli, whose lanes must not reach each other.
+add_dependencies(test_encoder_confinement vantrel-cli)
+target_compile_definitions(test_encoder_confinement PRIVATE VANTREL_CLI="$<TARGET_FILE:vantrel-cli>")

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "engine/batchdriver.h"
+#include "engine/filerun.h"
 #include "filelist/filequeue.h"
 #include "support/fakes.h"
 #include "texts/texts.h"
@@ -76,4 +77,6 @@ struct EngineRig : FakeProgramFolder {
     return ended.wait(timeoutMs);
   }
   const BatchSummary& summary() const { return host.summaries.last(); }
+  // The work file the driver gives a lane of the host's job.
+  QString workFile(int lane) const { return laneWorkFile(host.job.workFolder, lane); }
 };

@@ -30,7 +30,8 @@ class TestBatch : public QObject {
   void longSourceNamesConvert_data();
   void longSourceNamesConvert();
   void twoJobsRunTogetherOnTheirOwnWorkFiles();
-  void twoJobsStopTogether();
+  void threeJobsStopTogether_data();
+  void threeJobsStopTogether();
 };
 
 void TestBatch::emptyListWarns() {
@@ -328,7 +329,7 @@ void TestBatch::twoStageRunsBothStagesOnFreshWork() {
   const QString a = rig.source("a.mkv");
   rig.add({a});
   QVERIFY(rig.runBatch());
-  QCOMPARE(rig.driver.workFile(0), work);
+  QCOMPARE(rig.workFile(0), work);
   const QStringList calls = rig.calls();
   QCOMPARE(calls.size(), 2);
   QCOMPARE(calls[0], "conv|" + a + "|" + work);
@@ -359,8 +360,8 @@ void TestBatch::stageOneFailureSkipsStageTwo() {
   QCOMPARE(outs.size(), 1);
   QVERIFY(outs[0].startsWith("fine-") && outs[0].endsWith(".rmvb"));
   QCOMPARE(rig.host.files.paths(), QStringList{bad});
-  QVERIFY(!QFileInfo::exists(rig.driver.workFile(0)) ||
-          QFileInfo(rig.driver.workFile(0)).size() > 0);  // never a failed run's half work
+  QVERIFY(!QFileInfo::exists(rig.workFile(0)) ||
+          QFileInfo(rig.workFile(0)).size() > 0);  // never a failed run's half work
 }
 
 void TestBatch::singleStageCompletesAfterStageOne() {
@@ -457,10 +458,21 @@ void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
   EngineRig rig;
   rig.host.job.jobs = 2;
   rig.host.panel.format = 7;
-  // A pause in stage one shows whether both lanes are busy at once.
+  const QString work = rig.host.job.workFolder;
+  QCOMPARE(rig.workFile(0), JoinPath(work, "tmp.mp4"));
+  QCOMPARE(rig.workFile(1), JoinPath(work, "lane-2/tmp.mp4"));
+  const QString laneFolder = QFileInfo(rig.workFile(1)).path();
+  // A link in the second lane's place: the work never goes where it points,
+  // and nothing there is removed with the lane folder.
+  QDir().mkpath(rig.root.filePath("elsewhere"));
+  const QString kept = rig.source("elsewhere/keep", "keep");
+  QVERIFY(QFile::link(rig.root.filePath("elsewhere"), laneFolder));
+  // A pause in stage one shows whether both lanes are busy at once; each
+  // stage one records the mode of the folder it writes in.
   writeScript(rig.app + "/data/conv",
               QString::fromUtf8("lanes=\"$(dirname \"$0\")/../lanes.log\"\necho start >> \"$lanes\"\nsleep 0.5\n"
-                                "echo end >> \"$lanes\"\n") + kFakeTool);
+                                "echo end >> \"$lanes\"\n") + kFakeTool +
+                  "stat -c %a \"$(dirname \"$out\")\" >> \"$(dirname \"$0\")/../modes.log\"\n");
   QStringList sources;
   for (const QString n : {"a", "b", "c", "d"}) {
     QDir().mkpath(rig.root.filePath(n));
@@ -476,8 +488,12 @@ void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
   QSet<QString> works;
   for (const QString& c : rig.calls())
     if (c.startsWith("conv|")) works << c.section('|', 2);
-  QCOMPARE(works, (QSet<QString>{rig.driver.workFile(0), rig.driver.workFile(1)}));
-  QVERIFY(rig.driver.workFile(1).endsWith("tmp-2.mp4"));
+  QCOMPARE(works, (QSet<QString>{rig.workFile(0), rig.workFile(1)}));
+  QFile modes(rig.app + "/modes.log");
+  QVERIFY(modes.open(QIODevice::ReadOnly));
+  QCOMPARE(modes.readAll(), QByteArray("700\n700\n700\n700\n"));
+  QVERIFY(!QFileInfo::exists(laneFolder) && !QFileInfo(laneFolder).isSymLink());
+  QVERIFY(QFileInfo::exists(kept));
   // Every output holds its own source's work, under a name of its own.
   QStringList bodies;
   for (const QString& o : rig.outputs()) {
@@ -494,22 +510,41 @@ void TestBatch::twoJobsRunTogetherOnTheirOwnWorkFiles() {
   QCOMPARE(numbers, (QSet<int>{1, 2, 3, 4}));
 }
 
-void TestBatch::twoJobsStopTogether() {
+void TestBatch::threeJobsStopTogether_data() {
+  QTest::addColumn<int>("format");
+  QTest::newRow("mp3, writing the outputs") << 8;
+  QTest::newRow("3gp, writing the work files in stage one") << 7;
+}
+
+void TestBatch::threeJobsStopTogether() {
+  QFETCH(int, format);
   EngineRig rig;
-  rig.host.job.jobs = 2;
+  rig.host.job.jobs = 3;
+  rig.host.panel.format = format;
+  QStringList folders{rig.out};
+  for (int lane = 0; lane < 3; ++lane) folders << QFileInfo(rig.workFile(lane)).path();
+  const auto partials = [&] {
+    QStringList all;
+    for (const QString& folder : folders) all += QDir(folder).entryList({".vantrel-*"}, QDir::Files | QDir::Hidden);
+    return all;
+  };
   const QStringList sources = {rig.source("slow1.wav", "slow"), rig.source("slow2.wav", "slow"),
-                               rig.source("third.wav")};
+                               rig.source("slow3.wav", "slow"), rig.source("fourth.wav")};
   rig.add(sources);
   rig.driver.start();
-  QTRY_COMPARE(rig.calls().size(), 2);
-  QTRY_COMPARE(rig.outputs().size(), 2);
+  QTRY_COMPARE(rig.calls().size(), 3);
+  QTRY_COMPARE(partials().size(), 3);  // one in each lane's own folder
+  QCOMPARE(QSet<QString>(folders.begin() + 1, folders.end()).size(), 3);
   QSignalSpy ended(&rig.driver, &BatchDriver::batchEnded);
   rig.driver.requestStop();
   QVERIFY(ended.wait(10000));
   QVERIFY(rig.outputs().isEmpty());
+  QCOMPARE(partials(), QStringList());
+  QVERIFY(!QFileInfo::exists(rig.workFile(0)));
+  QVERIFY(!QFileInfo::exists(folders[2]) && !QFileInfo::exists(folders[3]));  // the lane folders are gone
   QCOMPARE(rig.host.files.paths(), sources);
   QCOMPARE(rig.host.caption, QStringLiteral("已停止"));
-  QCOMPARE(rig.calls().size(), 2);
+  QCOMPARE(rig.calls().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

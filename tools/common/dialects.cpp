@@ -140,9 +140,9 @@ Request parseMencoderStyle(const QStringList& args) {
   if (of == QLatin1String("avi")) {
     r.askedFormat = of;
     r.askedText = QStringLiteral("-of avi");
-    // The work file between the two stages (tmp.mp4, tmp-2.mp4, ...) is the
-    // AVI the line asks for; only a file the user receives is what its
-    // extension says.
+    // The work file between the two stages (tmp.mp4, in the work folder or
+    // in a lane's folder below it; tmp-2.mp4... as well) is the AVI the line
+    // asks for; only a file the user receives is what its extension says.
     static const QRegularExpression workFile(QStringLiteral("^tmp(-[0-9]+)?\\.mp4$"));
     r.formatDecides = workFile.match(QFileInfo(r.output).fileName()).hasMatch();
   } else if (of == QLatin1String("lavf")) {

@@ -41,13 +41,14 @@ namespace {
 
 class Encoder {
  public:
-  Encoder(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration)
-      : plan_(plan), tool_(tool), style_(style), shownDuration_(shownDuration) {}
+  Encoder(const Plan& plan, const QString& tool, ProgressStyle style, double shownDuration,
+          platform::PartialFile& partial)
+      : plan_(plan), tool_(tool), style_(style), shownDuration_(shownDuration), partial_(partial) {}
   int run(const Source& source);
 
  private:
   bool progress(const ProgressState& state);
-  int checkAndCommit(const TranscodeResult& result);
+  int check(const TranscodeResult& result);
   bool printFinalProgress();
   int fail(Reason reason, const QString& why);
   int stop();
@@ -56,21 +57,16 @@ class Encoder {
   QString tool_;
   ProgressStyle style_;
   double shownDuration_;  // the length the "Duration:" line gave
-  std::unique_ptr<platform::PartialFile> partial_;
+  platform::PartialFile& partial_;  // written here; named or removed by the tool's own process
   ProgressState state_;
   QElapsedTimer clock_, sinceLine_;
   bool shown_ = false;  // a progress line was printed
 };
 
 int Encoder::run(const Source& source) {
-  try {
-    partial_ = std::make_unique<platform::PartialFile>(plan_.output);
-  } catch (const ToolError& e) {
-    return fail(e.reason(), e.message());
-  }
   clock_.start();
   sinceLine_.start();
-  const TranscodeResult result = transcode(source.context(), plan_, partial_->writeUrl().toUtf8(),
+  const TranscodeResult result = transcode(source.context(), plan_, partial_.writeUrl().toUtf8(),
                                            [this](const ProgressState& s) { return progress(s); });
   state_ = result.state;
   if (result.stopped || platform::stopRequested()) return stop();
@@ -93,7 +89,7 @@ int Encoder::run(const Source& source) {
       return fail(Reason::SourceIncomplete,
                   QStringLiteral("the source ends early: only %1 s of %2 s could be read, it may be truncated")
                       .arg(reached, 0, 'f', 2).arg(expected, 0, 'f', 2));
-  return checkAndCommit(result);
+  return check(result);
 }
 
 // A line at once, then every half second; false when the tool is to stop.
@@ -118,16 +114,16 @@ bool Encoder::progress(const ProgressState& s) {
   return printLine(line);
 }
 
-// The file must be on the disk, hold what the plan writes, and only then get
-// its name.
-int Encoder::checkAndCommit(const TranscodeResult& result) {
+// The file must be on the disk and hold what the plan writes before it may
+// get its name.
+int Encoder::check(const TranscodeResult& result) {
   QElapsedTimer checking;
   checking.start();
-  if (const int err = partial_->sync())
+  if (const int err = partial_.sync())
     return fail(reasonForErrno(err), QStringLiteral("cannot write %1: %2")
                                          .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
   try {
-    const OutputStreams got = readOutput(partial_->readPath());
+    const OutputStreams got = readOutput(partial_.readPath());
     if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError,
                                                  StreamsRead{result.videoRead, result.audioRead}))
       return fail(shortfall->reason, shortfall->why);
@@ -139,17 +135,6 @@ int Encoder::checkAndCommit(const TranscodeResult& result) {
   // The last progress line goes out before the file gets its name: when
   // nobody reads the tool any more, nobody would learn of the file either.
   if (!printFinalProgress()) return stop();
-  ToolProtocol::Written written;
-  if (const int err = partial_->commit(written))
-    return fail(err == EEXIST ? Reason::OutputUnwritable : reasonForErrno(err),
-                QStringLiteral("cannot write %1: %2")
-                    .arg(plan_.output, QString::fromLocal8Bit(std::strerror(err))));
-  // The name may be another than asked for: whoever reads us learns it here,
-  // or the file goes again.
-  if (!printLine(ToolProtocol::writtenLine(tool_, written))) {
-    partial_->uncommit();
-    return stop();
-  }
   return ExitOk;
 }
 
@@ -160,13 +145,11 @@ bool Encoder::printFinalProgress() {
 }
 
 int Encoder::fail(Reason reason, const QString& why) {
-  if (partial_) partial_->discard();
   printFailure(tool_, reason, why);
   return ExitFailed;
 }
 
 int Encoder::stop() {
-  if (partial_) partial_->discard();
   printLine(ToolProtocol::reasonLine(tool_, Reason::Stopped));
   printLine(tool_ + QStringLiteral(": stopped, no output written"));
   return ExitStopped;
@@ -197,10 +180,60 @@ void checkOutput(const Request& r) {
 }  // namespace
 
 int encode(const Source& source, const Plan& plan, const QString& tool, ProgressStyle style,
-           double shownDuration) {
-  Encoder e(plan, tool, style, shownDuration);
+           double shownDuration, platform::PartialFile& partial) {
+  Encoder e(plan, tool, style, shownDuration, partial);
   return e.run(source);
 }
+
+namespace {
+
+// The conversion itself, in the worker: from here on a demuxer or decoder
+// that a crafted file takes over reaches nothing beyond the source and the
+// output. No thread runs yet; every later one inherits the confinement.
+int convert(const Request& request, const QStringList& parts, platform::PartialFile& partial,
+            const QString& tool, ProgressStyle style) {
+  const QString loose = sandbox::confine({QFileInfo(request.source).canonicalFilePath(), parts, partial.descriptor()});
+  const Source opened(request.source, parts);
+  MediaInfo source = opened.info();
+  const Plan plan = resolve(request, source);
+  if (plan.video && !pictureFits(plan.size))
+    throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
+                        .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),
+                    Reason::PictureTooLarge);
+  // The length of what is written: a late subtitle or a longer track that
+  // is not written would hold the progress back.
+  if (plan.expectedDuration > 0) source.duration = plan.expectedDuration;
+  if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
+  if (!loose.isEmpty()) printLine(tool + QStringLiteral(": ") + loose);
+  for (const QString& note : plan.notes) printLine(tool + QStringLiteral(": ") + note);
+  if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
+    const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;
+    if (amr) printLine(tool + QStringLiteral(": trace pcm: ") + pcmArgs(plan).join(QLatin1Char('\x1f')));
+    // The arguments apart by \x1f, which the line shows escaped.
+    printLine(tool + QStringLiteral(": trace ffmpeg: ") +
+              ffmpegArgs(plan, QStringLiteral("OUTPUT"), amr).join(QLatin1Char('\x1f')));
+  }
+  return encode(opened, plan, tool, style, source.duration, partial);
+}
+
+// Gives the finished output its name, in the tool's own process.
+int commit(platform::PartialFile& partial, const QString& output, const QString& tool) {
+  ToolProtocol::Written written;
+  if (const int err = partial.commit(written)) {
+    printFailure(tool, err == EEXIST ? Reason::OutputUnwritable : reasonForErrno(err),
+                 QStringLiteral("cannot write %1: %2").arg(output, QString::fromLocal8Bit(std::strerror(err))));
+    return ExitFailed;
+  }
+  // The name may be another than asked for: whoever reads us learns it here,
+  // or the file goes again.
+  if (!printLine(ToolProtocol::writtenLine(tool, written))) {
+    partial.uncommit();
+    return ExitStopped;
+  }
+  return ExitOk;
+}
+
+}  // namespace
 
 int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
              const RequestParser& parse) {
@@ -216,33 +249,13 @@ int toolMain(int argc, char** argv, const QString& tool, ProgressStyle style,
                         Reason::NameNotUtf8);
     const Request request = parse(app.arguments().mid(1));
     checkOutput(request);
-    // Before the source is read at all: from here on a demuxer or decoder
-    // that a crafted file takes over reaches nothing beyond the source and
-    // the output's folder. No thread runs yet; every later one inherits it.
-    const QFileInfo from(request.source);
-    const QString loose = sandbox::confine({from.canonicalFilePath(), isPlaylistName(from.fileName()) ? from.canonicalPath() : QString(),
-                                            QFileInfo(request.output).absolutePath()});
-    const Source opened(request.source);
-    MediaInfo source = opened.info();
-    const Plan plan = resolve(request, source);
-    if (plan.video && !pictureFits(plan.size))
-      throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
-                          .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),
-                      Reason::PictureTooLarge);
-    // The length of what is written: a late subtitle or a longer track that
-    // is not written would hold the progress back.
-    if (plan.expectedDuration > 0) source.duration = plan.expectedDuration;
-    if (style == ProgressStyle::Ffmpeg) printLine(durationLine(source));
-    if (!loose.isEmpty()) printLine(tool + QStringLiteral(": ") + loose);
-    for (const QString& note : plan.notes) printLine(tool + QStringLiteral(": ") + note);
-    if (qEnvironmentVariableIsSet("VANTREL_TOOL_TRACE")) {
-      const bool amr = plan.audio && plan.audioCodec == AudioCodec::AMRNB;
-      if (amr) printLine(tool + QStringLiteral(": trace pcm: ") + pcmArgs(plan).join(QLatin1Char('\x1f')));
-      // The arguments apart by \x1f, which the line shows escaped.
-      printLine(tool + QStringLiteral(": trace ffmpeg: ") +
-                ffmpegArgs(plan, QStringLiteral("OUTPUT"), amr).join(QLatin1Char('\x1f')));
-    }
-    return encode(opened, plan, tool, style, source.duration);
+    // Everything the worker may touch is chosen and opened here, before
+    // anything decodes the source: the parts a playlist names, and the
+    // output, unnamed until it is complete.
+    const QStringList parts = playlistParts(request.source);
+    platform::PartialFile partial(request.output);
+    const int code = platform::runWorker(tool, {partial.descriptor()}, [&] { return convert(request, parts, partial, tool, style); });
+    return code == ExitOk ? commit(partial, request.output, tool) : code;
   } catch (const ToolError& e) {
     printFailure(tool, e.reason(), e.message());
     return e.usage() ? ExitUsage : ExitFailed;

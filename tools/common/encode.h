@@ -5,6 +5,7 @@
 
 #include "common/media.h"
 #include "common/plan.h"
+#include "common/platform.h"
 #include "common/transcode.h"
 
 namespace toolkit {
@@ -19,13 +20,12 @@ QString mencoderLine(const ProgressState& s, int percent, double elapsed, double
 QString ffmpegLine(const ProgressState& s);
 QString durationLine(const MediaInfo& source);
 
-// Runs the plan on the open source into a partial file beside the output,
-// which gets the output's name once it is complete and read back. Prints the
-// progress (FFmpeg style against `shownDuration`, the length the "Duration:"
-// line gave) and, on failure, the reason and a last line saying why. Returns
-// the exit code.
+// Runs the plan on the open source into `partial` and reads it back. Prints
+// the progress (FFmpeg style against `shownDuration`, the length the
+// "Duration:" line gave) and, on failure, the reason and a last line saying
+// why. Returns the exit code: ExitOk when the file may get its name.
 int encode(const Source& source, const Plan& plan, const QString& tool, ProgressStyle style,
-           double shownDuration);
+           double shownDuration, platform::PartialFile& partial);
 
 // What each tool does with its command line: the arguments after the
 // program name into a request. Throws ToolError on an option it does not take.

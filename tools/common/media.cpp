@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
@@ -114,12 +115,12 @@ void quietLog(void*, int, const char* fmt, va_list) {
 
 bool pictureRefused() { return overLimit; }
 
-// What a source may open besides itself: nothing, except the segments of a
-// playlist, media files in the playlist's own folder tree.
+// What a source may open besides itself: nothing, except the parts a
+// playlist names.
 struct Source::Guard {
-  QString self;      // the source, links resolved
-  QString tree;      // a playlist's folder, links resolved; empty for any other source
-  QString refused;   // the first name refused
+  QString self;       // the source, links resolved
+  QStringList parts;  // a playlist's parts, links resolved
+  QString refused;    // the first name refused
   bool opened = false;
 };
 
@@ -148,12 +149,10 @@ int guardedOpen(AVFormatContext* s, AVIOContext** pb, const char* url, int flags
   const QString real = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
   bool allowed = !(flags & AVIO_FLAG_WRITE) && !real.isEmpty();
   if (allowed && real != guard->self) {
-    // A playlist only once the playlist reader has it, and only for media
-    // beneath its folder; never anything before the source is open.
-    const bool playlist = !guard->tree.isEmpty() && guard->opened && s->iformat &&
-                          std::strcmp(s->iformat->name, "hls") == 0;
-    allowed = playlist && real.startsWith(guard->tree + QLatin1Char('/')) && isMediaName(real) &&
-              QFileInfo(real).isFile();
+    // A playlist's parts only once the playlist reader has it; never
+    // anything before the source is open.
+    const bool playlist = guard->opened && s->iformat && std::strcmp(s->iformat->name, "hls") == 0;
+    allowed = playlist && guard->parts.contains(real);
   }
   if (!allowed) {
     if (guard->refused.isEmpty()) guard->refused = QString::fromUtf8(url);
@@ -163,6 +162,59 @@ int guardedOpen(AVFormatContext* s, AVIOContext** pb, const char* url, int flags
   // The resolved name: a link swapped in between cannot redirect the open.
   const QByteArray target = QByteArrayLiteral("file:") + real.toUtf8();
   return avio_open2(pb, target.constData(), flags, &s->interrupt_callback, options);
+}
+
+// A playlist by its first bytes, as FFmpeg's playlist reader knows one.
+bool isPlaylist(const QByteArray& head) { return head.startsWith("#EXTM3U"); }
+
+// The file a playlist line names, beside `base`, links resolved; throws when
+// it is anything but a media file beneath `root`.
+QString partPath(const QString& uri, const QString& base, const QString& root) {
+  const auto refuse = [&uri] {
+    throw ToolError(QStringLiteral("the playlist asks to read what is not one of its parts, which is refused: %1").arg(uri),
+                    Reason::OpensOtherFile);
+  };
+  QString name = uri;
+  if (name.startsWith(QLatin1String("file:"))) name = name.mid(5);
+  // Another protocol ("http:", "concat:", "subfile,,...:") or a query.
+  static const QRegularExpression protocol(QStringLiteral("^[A-Za-z0-9+.,_-]*:"));
+  if (protocol.match(name).hasMatch() || name.contains(QLatin1Char('?')) || name.contains(QLatin1Char('|')))
+    refuse();
+  const QString real = QFileInfo(QDir(base).absoluteFilePath(name)).canonicalFilePath();
+  if (real.isEmpty() || !real.startsWith(root + QLatin1Char('/')) || !isMediaName(real) || !QFileInfo(real).isFile())
+    refuse();
+  return real;
+}
+
+void collectParts(const QString& playlist, const QString& root, QStringList& parts, int depth) {
+  QFile file(playlist);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QByteArray text = file.read(4 << 20);
+  if (!isPlaylist(text)) return;
+  const QString base = QFileInfo(playlist).absolutePath();
+  static const QRegularExpression attribute(QStringLiteral("URI=\"([^\"]*)\""));
+  for (QByteArray line : text.split('\n')) {
+    line = line.trimmed();
+    QString uri;
+    if (line.startsWith('#')) {
+      // Tags that name files: an initialisation part, a key, another rendition.
+      const auto m = attribute.match(QString::fromUtf8(line));
+      if (!m.hasMatch()) continue;
+      uri = m.captured(1);
+    } else {
+      uri = QString::fromUtf8(line);
+    }
+    if (uri.isEmpty()) continue;
+    const QString real = partPath(uri, base, root);
+    if (parts.contains(real)) continue;
+    QFile part(real);
+    const QByteArray head = part.open(QIODevice::ReadOnly) ? part.read(64) : QByteArray();
+    if (head.startsWith("ffconcat") || (isPlaylist(head) && depth >= 2))
+      throw ToolError(QStringLiteral("the playlist's part is a list of other files, which are not read: %1").arg(uri),
+                      Reason::OpensOtherFile);
+    parts << real;
+    if (isPlaylist(head)) collectParts(real, root, parts, depth + 1);
+  }
 }
 
 // The seconds of sound a WAV's header promises and those its file holds:
@@ -231,7 +283,14 @@ QByteArray fileUrl(const QString& path) {
   return QByteArrayLiteral("file:") + QFileInfo(path).absoluteFilePath().toUtf8();
 }
 
-Source::Source(const QString& path) {
+QStringList playlistParts(const QString& path) {
+  const QFileInfo fi(path);
+  QStringList parts;
+  if (fi.isFile()) collectParts(fi.canonicalFilePath(), fi.canonicalPath(), parts, 0);
+  return parts;
+}
+
+Source::Source(const QString& path, const QStringList& parts) {
   const QFileInfo fi(path);
   if (!fi.exists())
     throw ToolError(QStringLiteral("the source does not exist: %1").arg(path), Reason::SourceMissing);
@@ -247,7 +306,7 @@ Source::Source(const QString& path) {
                     Reason::OpensOtherFile);
   guard_ = std::make_unique<Guard>();
   guard_->self = fi.canonicalFilePath();
-  if (isPlaylistName(fi.fileName())) guard_->tree = fi.canonicalPath();
+  guard_->parts = parts;
   AVFormatContext* f = avformat_alloc_context();
   if (!f) throw ToolError(QStringLiteral("out of memory"), Reason::EncodeFailed);
   f->opaque = guard_.get();
@@ -311,10 +370,6 @@ Source::Source(const QString& path) {
 Source::~Source() = default;
 
 QString Source::refusedOpen() const { return guard_ ? guard_->refused : QString(); }
-bool isPlaylistName(const QString& name) {
-  const QString suffix = QFileInfo(name).suffix().toLower();
-  return suffix == QLatin1String("m3u8") || suffix == QLatin1String("m3u");
-}
 
 bool pictureFits(const QSize& size) {
   return size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide &&

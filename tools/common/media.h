@@ -42,9 +42,14 @@ bool pictureFits(const QSize& size);
 // Whether a decoder of this process refused a picture over kMaxPicturePixels.
 bool pictureRefused();
 
-// Whether a source of this name may be a playlist, which alone may open
-// other files: media in its own folder tree.
-bool isPlaylistName(const QString& name);
+// The files a playlist source names, links resolved, read from its content
+// before anything else reads it: a playlist is one whatever it is called,
+// and nothing else is, whatever it is called. Each must be a media file
+// beneath the playlist's own folder that is no list of other files itself;
+// the playlists of its variants are followed. Empty for any other source.
+// Throws ToolError (opens-other-file) when the playlist names anything else:
+// another protocol, a query, a file outside, a key, a list.
+QStringList playlistParts(const QString& path);
 
 // How FFmpeg is handed a local path so that it can only be that file.
 QByteArray fileUrl(const QString& path);
@@ -53,11 +58,11 @@ QByteArray fileUrl(const QString& path);
 // open for its conversion. Throws ToolError with a one-line reason when it is
 // missing, empty, not a file, not media FFmpeg can read, cut short, or holds
 // neither video nor audio, has a picture beyond kMaxPictureSide, or asks to
-// open any other file (opens-other-file): only a playlist (.m3u8, .m3u) may
-// open media files in its own folder tree.
+// open any other file (opens-other-file): only a playlist may open the
+// `parts` it names (playlistParts).
 class Source {
  public:
-  explicit Source(const QString& path);
+  explicit Source(const QString& path, const QStringList& parts = {});
   ~Source();
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;

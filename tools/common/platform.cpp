@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -19,7 +20,11 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -29,18 +34,22 @@ namespace toolkit::platform {
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
 #ifdef Q_OS_UNIX
+// The worker process while one runs, to pass a stop request on to.
+volatile std::sig_atomic_t g_worker = 0;
 // The named partial file, for the last word of a tool that did not end in
 // time: a folder descriptor and a name, readable in a signal handler.
 volatile std::sig_atomic_t g_partialDir = -1;
 char g_partialName[256] = {};
 
-void handler(int) {
+void handler(int sig) {
   // Every phase checks for the request; should one not, the alarm ends the
-  // tool a second later all the same.
-  if (!g_stop) ::alarm(1);
+  // tool a second later all the same (a second after its worker's).
+  if (!g_stop) ::alarm(g_worker > 0 ? 2 : 1);
   g_stop = 1;
+  if (g_worker > 0) ::kill(pid_t(g_worker), sig);
 }
 void overdue(int) {
+  if (g_worker > 0) ::kill(pid_t(g_worker), SIGKILL);
   if (g_partialDir >= 0 && g_partialName[0]) ::unlinkat(g_partialDir, g_partialName, 0);
   ::_exit(ExitStopped);
 }
@@ -92,6 +101,135 @@ void catchStopRequests() {
 }
 
 bool stopRequested() { return g_stop != 0; }
+
+namespace {
+// `work`, with a failure it throws reported as the tool's last lines.
+int runCaught(const QString& tool, const std::function<int()>& work) {
+  try {
+    return work();
+  } catch (const ToolError& e) {
+    printFailure(tool, e.reason(), e.message());
+    return e.usage() ? ExitUsage : ExitFailed;
+  } catch (const std::exception& e) {
+    printFailure(tool, Reason::EncodeFailed, QString::fromLocal8Bit(e.what()));
+    return ExitFailed;
+  }
+}
+
+#ifdef Q_OS_UNIX
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+// Hands the worker's output on from `from` to standard output, line by line,
+// until the worker closes it; false as soon as standard output is gone.
+bool relay(int from) {
+  // A line that reads as a written line, "<tool>: wrote: ...": a name of
+  // one word before the tag. (A name the tool prints is escaped within its
+  // line, and never starts one.)
+  const QByteArray claim = ToolProtocol::writtenTag().toUtf8();
+  const auto claims = [&claim](const QByteArray& line) {
+    const qsizetype at = line.indexOf(claim);
+    if (at < 0) return false;
+    for (qsizetype i = 0; i < at; ++i)
+      if (quint8(line[i]) <= ' ') return false;
+    return true;
+  };
+  const auto pass = [&](const QByteArray& line) {
+    return claims(line) || writeAll(STDOUT_FILENO, line.constData(), size_t(line.size()));
+  };
+  constexpr qsizetype kLongest = 1 << 16;  // a longer line goes out in pieces
+  QByteArray pending;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    const bool end = n <= 0;
+    if (!end) pending.append(buffer, qsizetype(n));
+    qsizetype start = 0;
+    for (qsizetype at; (at = pending.indexOf('\n', start)) >= 0; start = at + 1)
+      if (!pass(pending.mid(start, at + 1 - start))) return false;
+    pending.remove(0, start);
+    if (end || pending.size() > kLongest) {
+      if (!pass(pending)) return false;
+      pending.clear();
+    }
+    if (end) return true;
+  }
+}
+#endif
+}  // namespace
+
+int runWorker(const QString& tool, std::vector<int> keep, const std::function<int()>& work) {
+#ifdef Q_OS_UNIX
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0)
+    throw ToolError(QStringLiteral("cannot start the conversion: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int err = errno;
+    ::close(out[0]);
+    ::close(out[1]);
+    throw ToolError(QStringLiteral("cannot start the conversion: %1").arg(QString::fromLocal8Bit(std::strerror(err))));
+  }
+  if (child == 0) {
+#ifdef Q_OS_LINUX
+    // The worker ends with this process, however that ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    if (::getppid() != parent) ::_exit(ExitStopped);
+    g_partialDir = -1;  // the partial file is this process's to remove
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(out[1], STDERR_FILENO);
+#ifdef Q_OS_LINUX
+    // Nothing this process opened goes with it (the output's folder above
+    // all), but what it is to work on.
+    std::sort(keep.begin(), keep.end());
+    unsigned first = STDERR_FILENO + 1;
+    for (const int fd : keep) {
+      if (fd < int(first)) continue;
+      if (unsigned(fd) > first) ::close_range(first, unsigned(fd) - 1, 0);
+      first = unsigned(fd) + 1;
+    }
+    ::close_range(first, ~0U, 0);
+#else
+    Q_UNUSED(keep);
+#endif
+    const int code = runCaught(tool, work);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);  // nothing of the parent's stack is undone
+  }
+  ::close(out[1]);
+  g_worker = child;
+  const bool heard = relay(out[0]);
+  // A worker that goes on printing learns at its next line that nobody reads.
+  ::close(out[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  g_worker = 0;
+  if (!heard) return ExitStopped;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (g_stop) return ExitStopped;
+  printFailure(tool, Reason::EncodeFailed,
+               QStringLiteral("the conversion ended abnormally (signal %1)").arg(WTERMSIG(status)));
+  return ExitFailed;
+#else
+  Q_UNUSED(keep);
+  return runCaught(tool, work);
+#endif
+}
 
 namespace {
 long nameMax(const QString& folder) {
@@ -167,6 +305,8 @@ PartialFile::~PartialFile() {
   if (d->fd >= 0) ::close(d->fd);
   if (d->dirFd >= 0) ::close(d->dirFd);
 }
+
+int PartialFile::descriptor() const { return d->fd; }
 
 QString PartialFile::writeUrl() const {
   // The descriptor is opened again through /proc: no name in the folder
@@ -270,6 +410,8 @@ PartialFile::PartialFile(const QString& output) : d(std::make_unique<Impl>()) {
 }
 
 PartialFile::~PartialFile() { discard(); }
+
+int PartialFile::descriptor() const { return -1; }
 
 QString PartialFile::writeUrl() const { return QStringLiteral("file:") + d->temp; }
 QString PartialFile::readPath() const { return d->temp; }

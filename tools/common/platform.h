@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "protocol/toolprotocol.h"
 
@@ -20,6 +22,18 @@ void catchStopRequests();
 // named partial file if it has one.
 bool stopRequested();
 
+// Runs `work` in a process of its own, which may confine itself for good,
+// and returns its exit code, while this process keeps what the worker must
+// not have: the output's folder, to give the finished file its name. The
+// worker's output reaches this process's standard output line by line, save
+// a line that claims a written file, which only this process may print;
+// when nobody reads it any more, the worker learns so at its next line. A
+// stop request reaches the worker too, and a worker that ended abnormally is
+// reported in a failure line. The worker has no open file of this process
+// but its standard streams and `keep`. Without fork (Windows) `work` runs
+// here.
+int runWorker(const QString& tool, std::vector<int> keep, const std::function<int()>& work);
+
 // Whether a file name of this many bytes (UTF-8) fits the file system of
 // `folder`.
 bool nameFits(const QString& folder, const QString& name);
@@ -36,6 +50,8 @@ class PartialFile {
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
+  // The open file, for the worker's confinement; -1 where there is none.
+  int descriptor() const;
   // The name FFmpeg's libraries write the file through, as a URL.
   QString writeUrl() const;
   // The name this process reads it back through.

@@ -12,19 +12,21 @@ namespace toolkit::sandbox {
 // (glibc keeps 64 MiB of address space per malloc arena).
 constexpr unsigned long long kAddressSpaceBytes = 8ULL << 30;
 
+// The files a conversion touches, each by itself: no folder is open to it.
 struct Reach {
-  QString source;        // read: this file
-  QString sourceTree;    // read: everything under this folder (a playlist's); may be empty
-  QString outputFolder;  // read and write: the output is made and named here
+  QString source;      // read: this file
+  QStringList parts;   // read: the files a playlist source names
+  int outputFd = -1;   // read and write: the unnamed output, already open
 };
 
-// Confines this process and every thread it starts from now on: reading only
-// `reach` and the system's library and data folders, writing only the
-// output folder, executing nothing, no network, no other process (Landlock
-// at the highest version the kernel offers, a seccomp filter on every
-// thread, no new privileges), and caps its address space. What the kernel
-// cannot do is left out; the result names it, in one line for the tool's
-// output, empty when everything is in place. Never fails the conversion.
+// Confines this process and every thread it starts from now on: it reads
+// only `reach` and the system's libraries, writes only its own output,
+// creates, renames and removes no file, executes nothing, starts no process,
+// has no socket and touches no other process (Landlock at the highest
+// version the kernel offers, an allow-list of system calls on every thread,
+// no new privileges), and caps its address space. What the kernel cannot do
+// is left out; the result names it, in one line for the tool's output, empty
+// when everything is in place. Never fails the conversion.
 QString confine(const Reach& reach);
 
 // The Landlock version the running kernel offers; 0 without Landlock.

@@ -114,9 +114,20 @@ static void refuseHugePicture(int err) {
     throw Failed{Reason::PictureTooLarge, QStringLiteral("the source's picture grows larger than %1x%1").arg(kMaxPictureSide)};
 }
 
+// A picture beyond the limit on either side ends the conversion before it
+// reaches the filters: the decoder's max_pixels bounds only width times
+// height, so a stream may grow midway to 16000x64, say. Checked for every
+// frame and for every size the decoder takes on.
+static void refuseWidePicture(int width, int height) {
+  if (!pictureFits(QSize(width, height)))
+    throw Failed{Reason::PictureTooLarge, QStringLiteral("the source's picture grows to %1x%2, larger than %3x%3")
+                                              .arg(width).arg(height).arg(kMaxPictureSide)};
+}
+
 void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   int err = avcodec_send_packet(lane.dec.get(), pkt);
   refuseHugePicture(err);
+  if (lane.video) refuseWidePicture(lane.dec->width, lane.dec->height);
   if (err < 0 && err != AVERROR_EOF) {
     // As ffmpeg does: a packet that cannot be decoded is skipped.
     decodeError_ = true;
@@ -125,6 +136,7 @@ void Transcoder::decode(Lane& lane, const AVPacket* pkt) {
   }
   while ((err = avcodec_receive_frame(lane.dec.get(), frame_.get())) >= 0) {
     ++decoded_;
+    if (lane.video) refuseWidePicture(frame_->width, frame_->height);
     filter(lane, frame_.get());
     av_frame_unref(frame_.get());
   }

@@ -52,10 +52,9 @@ struct FileRun {
 
 // The work file of a lane, always named tmp.mp4: in the work folder for the
 // first lane (the window's one file at a time), in a folder of its own below
-// it for each other lane ("lane-2/tmp.mp4" for the second...). An encoder
-// writes only in its output's folder, so the tool of a later lane reaches no
-// other lane's work file; the first lane's, writing in the work folder itself,
-// still reaches the folders below it.
+// it for each other lane ("lane-2/tmp.mp4" for the second...). The lanes never
+// share a folder; an encoder reaches no file but its own source and output in
+// any case.
 QString laneWorkFile(const QString& workFolder, int lane);
 // Makes the folder of a lane's work file (mode 0700; not the first lane's: that
 // one is the work folder itself). Whatever else holds the name, a link or a

@@ -207,6 +207,7 @@ int convert(const Request& request, const QStringList& parts, platform::PartialF
   const Source opened(request.source, parts);
   MediaInfo source = opened.info();
   const Plan plan = resolve(request, source);
+  opened.refuseIfTruncated();
   if (plan.video && !pictureFits(plan.size))
     throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
                         .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),

@@ -125,6 +125,10 @@ bool Encoder::progress(const ProgressState& s) {
   return printLine(line);
 }
 
+// How far the source reaches: its packets' furthest end, or the span of a
+// stream whose restarted clock was made continuous, whichever is longer.
+double sourceReach(const TranscodeResult& r) { return std::max({r.sourceRead, r.videoRead, r.audioRead}); }
+
 // The file must be on the disk and hold what the plan writes before it may
 // get its name.
 int Encoder::check(const TranscodeResult& result) {
@@ -136,7 +140,7 @@ int Encoder::check(const TranscodeResult& result) {
   try {
     const OutputStreams got = readOutput(partial_.readPath());
     if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError,
-                                                 StreamsRead{result.videoRead, result.audioRead}))
+                                                 StreamsRead{result.videoRead, result.audioRead, sourceReach(result)}))
       return fail(shortfall->reason, shortfall->why);
   } catch (const ToolError& e) {
     return fail(e.reason(), e.message());

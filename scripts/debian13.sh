@@ -20,7 +20,19 @@ cd "$(dirname "$0")/.."
 src=$PWD
 
 suite=trixie
-mirror=${VANTREL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+# The Debian archive this machine's apt sources name ("main") or their
+# security archive ("security"), as apt read them at its last update: the
+# first whose release file is Debian's. Nothing when there is none.
+debian_archive() {
+  apt-get indextargets --format '$(ORIGIN)|$(CODENAME)|$(REPO_URI)' 'Created-By: Packages' 2>/dev/null |
+    awk -F'|' -v want="$1" '$1 == "Debian" && (($2 ~ /-security$/) == (want == "security")) {
+      sub(/\/+$/, "", $3); print $3; exit }' || true
+}
+# VANTREL_DEBIAN_MIRROR, else the machine's own Debian archive, else (empty)
+# the one debootstrap takes by default, read back from the root it makes.
+mirror=${VANTREL_DEBIAN_MIRROR:-$(debian_archive main)}
+mirror=${mirror%/}
 cache=${VANTREL_CACHE:-/var/cache/vantrel}
 max_days=${VANTREL_BASE_MAX_DAYS:-7}
 labels=""
@@ -107,15 +119,24 @@ if [ -f "$base" ]; then
   age_days=$(( ($(date +%s) - $(stat -c %Y "$base")) / 86400 ))
 fi
 if [ "$age_days" -lt 0 ] || [ "$age_days" -ge "$max_days" ]; then
-  part "making the Debian 13 root ($mirror)"
+  part "making the Debian 13 root (${mirror:-the mirror debootstrap takes by default})"
   mkdir -p "$root"
-  debootstrap --variant=minbase --arch="$arch" "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+  debootstrap --variant=minbase --arch="$arch" "$suite" "$root" ${mirror:+"$mirror"} >"$work/debootstrap.log" 2>&1 ||
     { tail -n 40 "$work/debootstrap.log" >&2; echo "debian13: debootstrap failed" >&2; exit 1; }
-  cat >"$root/etc/apt/sources.list" <<EOF
-deb $mirror $suite main
-deb $mirror $suite-updates main
-deb ${mirror%/debian}/debian-security $suite-security main
-EOF
+  [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' "$root/etc/apt/sources.list" 2>/dev/null || true)
+  mirror=${mirror%/}
+  # The security archive the machine uses, else the one beside the mirror;
+  # none when neither is known.
+  security=""
+  [ -n "${VANTREL_DEBIAN_MIRROR:-}" ] || security=$(debian_archive security)
+  if [ -z "$security" ] && [[ $mirror == */debian ]]; then security=${mirror%/debian}/debian-security; fi
+  if [ -n "$mirror" ]; then
+    {
+      echo "deb $mirror $suite main"
+      echo "deb $mirror $suite-updates main"
+      [ -z "$security" ] || echo "deb $security $suite-security main"
+    } >"$root/etc/apt/sources.list"
+  fi
   # Packages installed here start no services.
   printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
   chmod 755 "$root/usr/sbin/policy-rc.d"

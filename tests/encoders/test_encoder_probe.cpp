@@ -15,7 +15,11 @@ using namespace toolkit;
 namespace {
 
 // What Source tells of `path`, the file closed again.
-MediaInfo probe(const QString& path) { return Source(path).info(); }
+MediaInfo probe(const QString& path) {
+  const Source source(path);
+  source.refuseIfTruncated();
+  return source.info();
+}
 
 QString probeError(const QString& path) {
   try {

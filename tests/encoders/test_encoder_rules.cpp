@@ -262,6 +262,20 @@ class TestEncoderRules : public QObject {
     // A stream the plan does not write is not looked for.
     Plan mp3 = coderPlan({"-vn"}, "o.mp3");
     QVERIFY(!judgeOutput(mp3, {std::nullopt, StreamSpan{100, 2}}, 2.0, false));
+    // Longer than what was read of the source by over 1 s, or over 5 % of a
+    // long one, by either stream: never whole; with nothing read, not judged.
+    struct Longer {
+      double video, audio, read;
+      bool whole;
+    };
+    p.videoDuration = p.audioDuration = 0;
+    for (const Longer& c : {Longer{3.9, 3.0, 3.0, true}, Longer{3.0, 4.1, 3.0, false}, Longer{4.1, 4.0, 3.0, false},
+                            Longer{104.9, 100, 100, true}, Longer{100, 105.2, 100, false}, Longer{100, 100, 0, true}}) {
+      const auto got = judgeOutput(p, {StreamSpan{75, c.video}, StreamSpan{140, c.audio}}, c.read, false,
+                                   StreamsRead{0, 0, c.read});
+      QVERIFY2(got.has_value() != c.whole, qPrintable(QStringLiteral("%1/%2 of %3").arg(c.video).arg(c.audio).arg(c.read)));
+      if (got) QVERIFY(got->reason == Reason::SourceDamaged && got->why.contains("could be read"));
+    }
   }
 
   void failureReasons() {

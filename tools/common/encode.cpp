@@ -114,6 +114,10 @@ bool Encoder::progress(const ProgressState& s) {
   return printLine(line);
 }
 
+// How far the source reaches: its packets' furthest end, or the span of a
+// stream whose restarted clock was made continuous, whichever is longer.
+double sourceReach(const TranscodeResult& r) { return std::max({r.sourceRead, r.videoRead, r.audioRead}); }
+
 // The file must be on the disk and hold what the plan writes before it may
 // get its name.
 int Encoder::check(const TranscodeResult& result) {
@@ -125,7 +129,7 @@ int Encoder::check(const TranscodeResult& result) {
   try {
     const OutputStreams got = readOutput(partial_.readPath());
     if (const auto shortfall = judgeOutput(plan_, got, state_.seconds, result.decodeError,
-                                                 StreamsRead{result.videoRead, result.audioRead}))
+                                                 StreamsRead{result.videoRead, result.audioRead, sourceReach(result)}))
       return fail(shortfall->reason, shortfall->why);
   } catch (const ToolError& e) {
     return fail(e.reason(), e.message());
@@ -196,6 +200,7 @@ int convert(const Request& request, const QStringList& parts, platform::PartialF
   const Source opened(request.source, parts);
   MediaInfo source = opened.info();
   const Plan plan = resolve(request, source);
+  opened.refuseIfTruncated();
   if (plan.video && !pictureFits(plan.size))
     throw ToolError(QStringLiteral("a picture of %1x%2 is larger than %3x%3, the largest written here")
                         .arg(plan.size.width()).arg(plan.size.height()).arg(kMaxPictureSide),

@@ -219,11 +219,16 @@ void collectParts(const QString& playlist, const QString& root, QStringList& par
 
 // The seconds of sound a WAV's header promises and those its file holds:
 // FFmpeg's reader quietly takes a data size larger than the file for the
-// file's end. Nothing for a header that leaves the size open (a recording
-// being written) and any other layout.
+// file's end. A header may leave the size open: a recording being written,
+// or a writer that could not go back to fill it in (sox or arecord into a
+// pipe) and left 0, 0xFFFFFFFF or a placeholder just below 2 GiB (sox:
+// 0x7ffff000); its sound is then what the file holds. Nothing for any other
+// layout.
 struct WavLength {
   double promised = 0, held = 0;
+  bool open = false;
 };
+constexpr quint32 kOpenWavSize = 0x7fff0000u;
 WavLength wavLength(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -240,9 +245,10 @@ WavLength wavLength(const QString& path) {
     const quint32 size = u32(at + 4);
     if (id == "fmt " && size >= 16 && at + 20 <= head.size()) byteRate = u32(at + 16);
     if (id == "data") {
-      if (size == 0 || size == 0xFFFFFFFFu || byteRate == 0) return {};
-      const qint64 held = std::max<qint64>(fileSize - (at + 8), 0);
-      return {static_cast<double>(size) / byteRate, static_cast<double>(held) / byteRate};
+      if (byteRate == 0) return {};
+      const double held = static_cast<double>(std::max<qint64>(fileSize - (at + 8), 0)) / byteRate;
+      if (size == 0 || size >= kOpenWavSize) return {0, held, true};
+      return {static_cast<double>(size) / byteRate, held};
     }
     at += 8 + qsizetype(size) + (size & 1);
   }
@@ -348,16 +354,19 @@ Source::Source(const QString& path, const QStringList& parts) {
 
   // A header that counts more frames than the data holds (a cut-off AVI).
   if (info.videoDuration > 0 && ToolProtocol::fallsShort(info.videoDuration, info.declaredVideoDuration))
-    refuse(QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
-               .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2),
-           Reason::SourceIncomplete);
-  // A WAV whose header promises more sound than its file holds.
+    truncated_ = QStringLiteral("the source is truncated: its header promises %1 s of video, the file holds %2 s")
+                     .arg(info.declaredVideoDuration, 0, 'f', 2).arg(info.videoDuration, 0, 'f', 2);
   if (info_.hasAudio && context_->iformat && std::strcmp(context_->iformat->name, "wav") == 0) {
     const WavLength wav = wavLength(path);
+    // A WAV whose header promises more sound than its file holds.
     if (ToolProtocol::fallsShort(wav.held, wav.promised))
-      refuse(QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")
-                 .arg(wav.promised, 0, 'f', 2).arg(wav.held, 0, 'f', 2),
-             Reason::SourceIncomplete);
+      truncated_ = QStringLiteral("the source is truncated: its header promises %1 s of sound, the file holds %2 s")
+                       .arg(wav.promised, 0, 'f', 2).arg(wav.held, 0, 'f', 2);
+    // FFmpeg takes a placeholder (of the size or of the fact chunk's sample
+    // count) for the length.
+    if (wav.open && wav.held > 0)
+      for (double* length : {&info_.duration, &info_.audioDuration})
+        if (*length > wav.held) *length = wav.held;
   }
   if (!info.hasVideo && !info.hasAudio)
     refuse(QStringLiteral("the source holds neither video nor audio"), Reason::NotMedia);
@@ -374,6 +383,10 @@ QString Source::refusedOpen() const { return guard_ ? guard_->refused : QString(
 bool pictureFits(const QSize& size) {
   return size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide &&
          qint64(size.width()) * size.height() <= kMaxPicturePixels;
+}
+
+void Source::refuseIfTruncated() const {
+  if (!truncated_.isEmpty()) throw ToolError(truncated_, Reason::SourceIncomplete);
 }
 
 }  // namespace toolkit

@@ -56,10 +56,12 @@ QByteArray fileUrl(const QString& path);
 
 // A source opened and probed with libavformat, in this process, and kept
 // open for its conversion. Throws ToolError with a one-line reason when it is
-// missing, empty, not a file, not media FFmpeg can read, cut short, or holds
-// neither video nor audio, has a picture beyond kMaxPictureSide, or asks to
-// open any other file (opens-other-file): only a playlist may open the
-// `parts` it names (playlistParts).
+// missing, empty, not a file, not media FFmpeg can read, or holds neither
+// video nor audio, has a picture beyond kMaxPictureSide, or asks to open any
+// other file (opens-other-file): only a playlist may open the `parts` it
+// names (playlistParts). A header that promises more than the file holds is
+// told by refuseIfTruncated(), so that a source that lacks what the output
+// needs can be told that first.
 class Source {
  public:
   explicit Source(const QString& path, const QStringList& parts = {});
@@ -72,6 +74,9 @@ class Source {
   // The first other file the source asked for and did not get, later while
   // it is read as well; empty when none.
   QString refusedOpen() const;
+  // Throws ToolError (source-incomplete) when the header promises more
+  // than the file holds.
+  void refuseIfTruncated() const;
 
   struct Guard;
 
@@ -79,6 +84,7 @@ class Source {
   std::unique_ptr<Guard> guard_;
   av::Input context_;
   MediaInfo info_;
+  QString truncated_;  // why the source is cut short; empty when it is not
 };
 
 }  // namespace toolkit

@@ -96,7 +96,15 @@ std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out,
                          .arg(expected, 0, 'f', 2)};
   };
   if (auto v = judge(plan.video, out.video, plan.videoDuration, read.video, QStringLiteral("video"))) return v;
-  return judge(plan.audio, out.audio, plan.audioDuration, read.audio, QStringLiteral("audio"));
+  if (auto a = judge(plan.audio, out.audio, plan.audioDuration, read.audio, QStringLiteral("audio"))) return a;
+  const double written = std::max(out.video ? out.video->seconds : 0.0, out.audio ? out.audio->seconds : 0.0);
+  if (read.source > 0 && written > read.source + std::max(1.0, 0.05 * read.source))
+    return Shortfall{Reason::SourceDamaged,
+                     QStringLiteral("the output lasts %1 s, but only %2 s of the source could be read: its times "
+                                    "claim more than it holds")
+                         .arg(written, 0, 'f', 2)
+                         .arg(read.source, 0, 'f', 2)};
+  return std::nullopt;
 }
 
 }  // namespace toolkit

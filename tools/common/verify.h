@@ -30,12 +30,16 @@ OutputStreams readOutput(const QString& path);
 // the packets read of that stream span (`read`; a picture that ends before
 // the sound is not cut), else as long as `secondsRead` (what the conversion
 // wrote). `sourceDamaged`: some of the source could not be decoded.
+// Whatever went wrong, an output that lasts longer than what was read of the
+// source (`read.source`) by over max(1 s, 5 %) is not whole either: the
+// source's times claim more than it holds.
 struct Shortfall {
   Reason reason;
   QString why;
 };
 struct StreamsRead {
   double video = 0, audio = 0;  // seconds; 0: not known
+  double source = 0;            // how far the source's packets reach, in seconds; 0: not known
 };
 std::optional<Shortfall> judgeOutput(const Plan& plan, const OutputStreams& out, double secondsRead,
                                      bool sourceDamaged, const StreamsRead& read = {});

@@ -1,5 +1,7 @@
 #include "common/dialects.h"
 
+#include "protocol/names.h"
+
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
@@ -141,10 +143,9 @@ Request parseMencoderStyle(const QStringList& args) {
     r.askedFormat = of;
     r.askedText = QStringLiteral("-of avi");
     // The work file between the two stages (tmp.mp4, in the work folder or
-    // in a lane's folder below it; tmp-2.mp4... as well) is the AVI the line
-    // asks for; only a file the user receives is what its extension says.
-    static const QRegularExpression workFile(QStringLiteral("^tmp(-[0-9]+)?\\.mp4$"));
-    r.formatDecides = workFile.match(QFileInfo(r.output).fileName()).hasMatch();
+    // in a lane's folder below it) is the AVI the line asks for; only a file
+    // the user receives is what its extension says.
+    r.formatDecides = QFileInfo(r.output).fileName() == ToolProtocol::workFileName();
   } else if (of == QLatin1String("lavf")) {
     if (lavf.contains(QStringLiteral("format"))) {
       r.askedFormat = lavf.value(QStringLiteral("format")).trimmed();

@@ -57,4 +57,18 @@ QString emptyListCaption() { return QStringLiteral("添加"); }
 QString stopQuestion() { return QStringLiteral("正在转换，要停止吗？"); }
 QString productName() { return QStringLiteral("Vantrel"); }
 
+QString feedbackDone() { return QStringLiteral("完毕."); }
+
+QString feedbackFailed(SendFault fault, int httpStatus) {
+  QString why;
+  switch (fault) {
+    case SendFault::Refused: why = QStringLiteral("无法连接服务器"); break;
+    case SendFault::NoHost: why = QStringLiteral("找不到服务器"); break;
+    case SendFault::TimedOut: why = QStringLiteral("连接超时"); break;
+    case SendFault::Status: why = QStringLiteral("服务器返回 %1").arg(httpStatus); break;
+    case SendFault::Other: why = QStringLiteral("网络错误"); break;
+  }
+  return QStringLiteral("发送失败：\n") + why;
+}
+
 }  // namespace Texts

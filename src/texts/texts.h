@@ -28,4 +28,10 @@ QString emptyListCaption();     // "添加"
 QString stopQuestion();         // "正在转换，要停止吗？"
 QString productName();          // "Vantrel": the title of the window and its boxes
 
+// The feedback form's end: "完毕." when the server took the comment, else
+// "发送失败" and why, in a few words.
+enum class SendFault { Refused, NoHost, TimedOut, Status, Other };
+QString feedbackDone();
+QString feedbackFailed(SendFault fault, int httpStatus);
+
 }  // namespace Texts

@@ -52,6 +52,12 @@ class frmMain : public QWidget {
 
   // ---- file list -----------------------------------------------------------
   void AppendFile(const QString& path);
+  // The step of a drop: each path joins the end of the queue (also behind a
+  // running batch, which converts it in turn) and the hint goes.
+  void AppendFiles(const QStringList& paths);
+  // Files a second copy was started with: appended as dropped, and the
+  // window comes to the front.
+  void takeHandedFiles(const QStringList& paths);
   void RefreshListHint();
   void imgAdd_Click();
   void imgRemove_Click();

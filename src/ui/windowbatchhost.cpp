@@ -62,7 +62,8 @@ void WindowBatchHost::warnEmptyList() { prompter().warning(Texts::emptyListWarni
 
 bool WindowBatchHost::confirmStop() {
   // The batch may end while the question is open (its message loop runs the
-  // batch on); then the question is closed, and any answer acts on nothing.
+  // batch on). The box stays until it is answered, so that a click meant for
+  // it never lands on what lies beneath; that answer then acts on nothing.
   if (stopQuestion_.open) return false;
   stopQuestion_ = {true, false};
   const bool yes = prompter().question(Texts::stopQuestion(), Texts::productName());
@@ -73,10 +74,7 @@ bool WindowBatchHost::confirmStop() {
 
 void WindowBatchHost::batchFinished(const BatchSummary& summary) {
   c_.caption->setText(Texts::batchEndCaption(summary));
-  if (stopQuestion_.open) {
-    stopQuestion_.batchEnded = true;
-    prompter().dismissQuestion();
-  }
+  if (stopQuestion_.open) stopQuestion_.batchEnded = true;
   c_.window->setWindowTitle(batchWindowTitle({}));
   c_.rows->setRunning(QString());
   markFailedRows(*c_.queue, summary.failures);

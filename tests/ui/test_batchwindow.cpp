@@ -15,6 +15,7 @@ class TestBatchWindow : public QObject {
   void lockCoversExactlyTheDocumentedControls();
   void failedFileIsReportedInOneBox();
   void stopAsksAndStops();
+  void stopAnswerAfterTheEndActsOnNothing();
   void startFailureSaysWhatFailed();
 };
 
@@ -92,6 +93,33 @@ void TestBatchWindow::stopAsksAndStops() {
   QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
 }
 
+// The batch ends by itself while the stop question stands; its "yes" comes
+// after the end and stops, drops or starts nothing.
+void TestBatchWindow::stopAnswerAfterTheEndActsOnNothing() {
+  BatchRig rig;
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
+  const QString file = rig.source("wait.wav");
+  rig.w->AppendFile(file);
+  QSignalSpy ended(&rig.w->batchDriver(), &BatchDriver::batchEnded);
+  bool endedWhileAsked = false;
+  rig.boxes.answer = true;
+  rig.boxes.onQuestion = [&] {
+    QFile(file + ".go").open(QIODevice::WriteOnly);
+    endedWhileAsked = ended.wait(10000);
+  };
+  auto* start = rig.w->findChild<QPushButton*>("Command3");
+  start->click();
+  QTRY_VERIFY(!rig.calls().isEmpty());
+  start->click();
+  QVERIFY(endedWhileAsked);
+  QTest::qWait(100);
+  QCOMPARE(ended.count(), 1);
+  QVERIFY(!rig.w->batchDriver().isRunning());
+  QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
+  QVERIFY(rig.w->lstFile.isEmpty());
+  QCOMPARE(rig.outputs().size(), 1);
+  QCOMPARE(rig.calls().size(), 1);
+}
 void TestBatchWindow::startFailureSaysWhatFailed() {
   BatchRig rig;
   QFile::remove(rig.app + "/data/coder");

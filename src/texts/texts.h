@@ -26,6 +26,7 @@ QString batchEndCaption(const BatchSummary& summary);
 QString emptyListWarning();     // "请先添加一个文件"
 QString emptyListCaption();     // "添加"
 QString stopQuestion();         // "正在转换，要停止吗？"
+QString quitQuestion();         // "正在转换，要停止并退出吗？": closing the window mid-batch
 QString productName();          // "Vantrel": the title of the window and its boxes
 
 // The feedback form's end: "完毕." when the server took the comment, else

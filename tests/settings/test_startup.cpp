@@ -541,7 +541,10 @@ class TestStartup : public QObject {
     QCOMPARE(outputs.size(), 1);
     QVERIFY(w->batchDriver().isRunning());
 
+    RecordingPrompter boxes;
+    boxes.answer = true;  // "正在转换，要停止并退出吗？"
     w->imgExit_Click();
+    QCOMPARE(boxes.said("question"), QStringList{QStringLiteral("Vantrel:正在转换，要停止并退出吗？")});
     const bool gone = QTest::qWaitFor(
         [&] {
           return std::all_of(ids.begin(), ids.end(),

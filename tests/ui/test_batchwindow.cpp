@@ -16,6 +16,8 @@ class TestBatchWindow : public QObject {
   void failedFileIsReportedInOneBox();
   void stopAsksAndStops();
   void stopAnswerAfterTheEndActsOnNothing();
+  void closingDuringABatchAsks_data();
+  void closingDuringABatchAsks();
   void startFailureSaysWhatFailed();
 };
 
@@ -120,6 +122,48 @@ void TestBatchWindow::stopAnswerAfterTheEndActsOnNothing() {
   QCOMPARE(rig.outputs().size(), 1);
   QCOMPARE(rig.calls().size(), 1);
 }
+
+// The window's × (the frame's or the skin's) during a batch asks; only "是"
+// ends the batch and the program, "否" leaves both running.
+void TestBatchWindow::closingDuringABatchAsks_data() {
+  QTest::addColumn<bool>("skin");
+  QTest::addColumn<bool>("yes");
+  QTest::newRow("frame, no") << false << false;
+  QTest::newRow("frame, yes") << false << true;
+  QTest::newRow("skin, no") << true << false;
+  QTest::newRow("skin, yes") << true << true;
+}
+void TestBatchWindow::closingDuringABatchAsks() {
+  QFETCH(bool, skin);
+  QFETCH(bool, yes);
+  BatchRig rig;
+  int ends = 0;
+  rig.w->endProgram = [&ends] { ++ends; };
+  rig.w->show();
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
+  rig.w->AppendFile(rig.source("slow.wav"));
+  rig.w->AppendFile(rig.source("queued.wav"));
+  rig.w->findChild<QPushButton*>("Command3")->click();
+  QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
+  rig.boxes.answer = yes;
+  if (skin)
+    rig.w->imgExit_Click();
+  else
+    rig.w->close();
+  QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止并退出吗？"});
+  QCOMPARE(ends, yes ? 1 : 0);
+  QCOMPARE(rig.w->isVisible(), !yes);
+  QCOMPARE(rig.w->batchDriver().isRunning(), !yes);
+  if (yes) QTRY_VERIFY(rig.outputs().isEmpty());  // the partial file goes with the batch
+  // Idle again, the window closes without a question.
+  if (!yes) {
+    rig.w->batchDriver().abort();
+    rig.w->close();
+    QCOMPARE(rig.boxes.messages.size(), 1);
+    QCOMPARE(ends, 1);
+  }
+}
+
 void TestBatchWindow::startFailureSaysWhatFailed() {
   BatchRig rig;
   QFile::remove(rig.app + "/data/coder");

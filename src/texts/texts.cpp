@@ -56,6 +56,8 @@ QString emptyListWarning() { return QStringLiteral("请先添加一个文件"); 
 QString emptyListCaption() { return QStringLiteral("添加"); }
 QString stopQuestion() { return QStringLiteral("正在转换，要停止吗？"); }
 QString quitQuestion() { return QStringLiteral("正在转换，要停止并退出吗？"); }
+QString startButton() { return QStringLiteral("立刻开始转换！"); }
+QString stopButton() { return QStringLiteral("停止转换"); }
 QString productName() { return QStringLiteral("Vantrel"); }
 
 QString feedbackDone() { return QStringLiteral("完毕."); }

@@ -27,6 +27,8 @@ QString emptyListWarning();     // "请先添加一个文件"
 QString emptyListCaption();     // "添加"
 QString stopQuestion();         // "正在转换，要停止吗？"
 QString quitQuestion();         // "正在转换，要停止并退出吗？": closing the window mid-batch
+QString startButton();          // "立刻开始转换！": the start button while no batch runs
+QString stopButton();           // "停止转换": the same button while a batch runs
 QString productName();          // "Vantrel": the title of the window and its boxes
 
 // The feedback form's end: "完毕." when the server took the comment, else

@@ -1,5 +1,6 @@
 #include "ui/windowbatchhost.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +48,8 @@ void WindowBatchHost::setOutputFolderText(const QString& text) { c_.outputFolder
 
 void WindowBatchHost::setBatchLock(bool locked) {
   for (QWidget* w : c_.locked) w->setEnabled(!locked);
+  // The start button stops while a batch runs, and says so; its click asks.
+  if (c_.start) c_.start->setText(locked ? Texts::stopButton() : Texts::startButton());
 }
 
 void WindowBatchHost::batchProgress(const BatchProgress& progress) {

@@ -3,6 +3,7 @@
 
 #include "engine/batchhost.h"
 
+class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +31,7 @@ class WindowBatchHost : public BatchHost, public Shell {
     QProgressBar* bar = nullptr;
     QLabel* caption = nullptr;
     QList<QWidget*> locked;  // disabled while a batch runs
+    QAbstractButton* start = nullptr;  // reads "停止转换" while a batch runs
   };
   WindowBatchHost(const Controls& controls, DesktopShell& shell);
 

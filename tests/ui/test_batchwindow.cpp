@@ -38,6 +38,7 @@ void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
   QVERIFY(rig.w->batchDriver().isRunning());
   QVERIFY(rig.calls().isEmpty());  // nothing starts inside the click
   auto& w = *rig.w;
+  QCOMPARE(w.findChild<QPushButton*>("Command3")->text(), QStringLiteral("停止转换"));
   for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
   for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
@@ -51,6 +52,7 @@ void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
   for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
   for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY(c->isEnabled());
+  QCOMPARE(w.findChild<QPushButton*>("Command3")->text(), QStringLiteral("立刻开始转换！"));
 }
 
 void TestBatchWindow::failedFileIsReportedInOneBox() {

@@ -1,5 +1,7 @@
 #include "texts/texts.h"
 
+#include <algorithm>
+
 #include "protocol/toolprotocol.h"
 
 namespace Texts {
@@ -58,6 +60,14 @@ QString stopQuestion() { return QStringLiteral("正在转换，要停止吗？")
 QString quitQuestion() { return QStringLiteral("正在转换，要停止并退出吗？"); }
 QString startButton() { return QStringLiteral("立刻开始转换！"); }
 QString stopButton() { return QStringLiteral("停止转换"); }
+
+QString timeLeft(qint64 seconds) {
+  const qint64 s = std::max<qint64>(seconds, 1);
+  if (s < 60) return QStringLiteral("剩余约 %1 秒").arg((s + 4) / 5 * 5);
+  const qint64 minutes = (s + 59) / 60;
+  if (minutes < 60) return QStringLiteral("剩余约 %1 分钟").arg(minutes);
+  return QStringLiteral("剩余约 %1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
+}
 QString productName() { return QStringLiteral("Vantrel"); }
 
 QString feedbackDone() { return QStringLiteral("完毕."); }

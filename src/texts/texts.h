@@ -29,6 +29,9 @@ QString stopQuestion();         // "正在转换，要停止吗？"
 QString quitQuestion();         // "正在转换，要停止并退出吗？": closing the window mid-batch
 QString startButton();          // "立刻开始转换！": the start button while no batch runs
 QString stopButton();           // "停止转换": the same button while a batch runs
+// The rest of a batch in the window's title: "剩余约 45 秒", "剩余约 3 分钟",
+// "剩余约 2 小时 5 分钟" (seconds rounded up to fives, minutes up).
+QString timeLeft(qint64 seconds);
 QString productName();          // "Vantrel": the title of the window and its boxes
 
 // The feedback form's end: "完毕." when the server took the comment, else

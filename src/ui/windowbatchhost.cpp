@@ -2,10 +2,13 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QWidget>
+
+#include <memory>
 
 #include "filelist/filequeue.h"
 #include "runner/prompter.h"
@@ -18,7 +21,11 @@
 #include "ui/queuerows.h"
 
 WindowBatchHost::WindowBatchHost(const Controls& controls, DesktopShell& shell)
-    : c_(controls), shell_(shell) {}
+    : c_(controls), shell_(shell) {
+  auto since = std::make_shared<QElapsedTimer>();
+  since->start();
+  clock_ = [since] { return since->elapsed(); };
+}
 
 PanelValues WindowBatchHost::panelValues() const {
   PanelValues v;
@@ -50,6 +57,7 @@ void WindowBatchHost::setBatchLock(bool locked) {
   for (QWidget* w : c_.locked) w->setEnabled(!locked);
   // The start button stops while a batch runs, and says so; its click asks.
   if (c_.start) c_.start->setText(locked ? Texts::stopButton() : Texts::startButton());
+  if (locked) timeLeft_.restart(clock_());
 }
 
 void WindowBatchHost::batchProgress(const BatchProgress& progress) {
@@ -57,7 +65,8 @@ void WindowBatchHost::batchProgress(const BatchProgress& progress) {
     c_.bar->setValue(progress.reading->value);
     c_.caption->setText(Texts::progressCaption(*progress.reading));
   }
-  c_.window->setWindowTitle(batchWindowTitle(progress));
+  timeLeft_.progress(progress, clock_());
+  c_.window->setWindowTitle(batchWindowTitle(progress, timeLeft_.secondsLeft()));
   c_.rows->setRunning(progress.source);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 #include <QList>
 
+#include <functional>
+
 #include "engine/batchhost.h"
+#include "engine/timeleft.h"
 
 class QAbstractButton;
 class QComboBox;
@@ -34,6 +37,8 @@ class WindowBatchHost : public BatchHost, public Shell {
     QAbstractButton* start = nullptr;  // reads "停止转换" while a batch runs
   };
   WindowBatchHost(const Controls& controls, DesktopShell& shell);
+  // The clock the time left is judged by, in milliseconds (tests set their own).
+  void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
   // The panel's values as the command lines read them.
   PanelValues panelValues() const;
@@ -56,6 +61,8 @@ class WindowBatchHost : public BatchHost, public Shell {
  private:
   Controls c_;
   DesktopShell& shell_;
+  std::function<qint64()> clock_;
+  TimeLeft timeLeft_;
   struct StopQuestion {
     bool open = false;        // "正在转换，要停止吗？" is waiting for an answer
     bool batchEnded = false;  // the batch ended while it was open

@@ -70,6 +70,11 @@ QString timeLeft(qint64 seconds) {
 }
 QString productName() { return QStringLiteral("Vantrel"); }
 
+QString batchEndNotice(int converted, int failed) {
+  return QStringLiteral("已转换 %1 个文件，%2 个失败").arg(converted).arg(failed);
+}
+QString openOutputFolder() { return QStringLiteral("打开输出文件夹"); }
+
 QString feedbackDone() { return QStringLiteral("完毕."); }
 
 QString feedbackFailed(SendFault fault, int httpStatus) {

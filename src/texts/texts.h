@@ -32,6 +32,10 @@ QString stopButton();           // "停止转换": the same button while a batch
 // The rest of a batch in the window's title: "剩余约 45 秒", "剩余约 3 分钟",
 // "剩余约 2 小时 5 分钟" (seconds rounded up to fives, minutes up).
 QString timeLeft(qint64 seconds);
+// The desktop notice of a batch's end: "已转换 n 个文件，m 个失败", and the
+// label of its action that opens the output folder.
+QString batchEndNotice(int converted, int failed);
+QString openOutputFolder();
 QString productName();          // "Vantrel": the title of the window and its boxes
 
 // The feedback form's end: "完毕." when the server took the comment, else

@@ -90,6 +90,10 @@ void WindowBatchHost::batchFinished(const BatchSummary& summary) {
   c_.window->setWindowTitle(batchWindowTitle({}));
   c_.rows->setRunning(QString());
   markFailedRows(*c_.queue, summary.failures);
+  // A batch that ended by itself is announced on the desktop as well.
+  if (!summary.stopped && !summary.startFailed)
+    shell_.announceBatchEnd(Texts::batchEndNotice(summary.converted, int(summary.failures.size())),
+                            c_.outputFolder->text());
   // Failed files are back in the list; the hint must not stand over them.
   if (!c_.queue->isEmpty()) c_.listHint->hide();
   if (!summary.failures.isEmpty())

@@ -77,6 +77,10 @@ void TestBatchWindow::failedFileIsReportedInOneBox() {
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
   QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
   QVERIFY(rig.w->findChild<QFrame*>("picText")->isHidden());  // the hint never stands over rows
+  // The notice's action opens the folder the batch end opened.
+  QCOMPARE(rig.shell.folders.size(), 1);
+  QCOMPARE(rig.shell.notices,
+           QStringList{QStringLiteral("已转换 1 个文件，2 个失败|") + rig.shell.folders.first()});
 }
 
 void TestBatchWindow::stopAsksAndStops() {
@@ -94,6 +98,7 @@ void TestBatchWindow::stopAsksAndStops() {
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("已停止"));
   QVERIFY(rig.outputs().isEmpty());
   QVERIFY(rig.shell.folders.isEmpty());  // nothing new to show
+  QVERIFY(rig.shell.notices.isEmpty());  // the user stopped it: nothing to announce
   QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
 }
 
@@ -175,6 +180,7 @@ void TestBatchWindow::startFailureSaysWhatFailed() {
   QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("无法启动编码程序"));
   QVERIFY(rig.shell.folders.isEmpty());
+  QVERIFY(rig.shell.notices.isEmpty());
   QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
 }
 

@@ -54,7 +54,7 @@ std::optional<qint64> TimeLeft::secondsLeft() const {
     total = fileCount_;
   }
   if (total <= 0 || done < total * kMinShareDone) return std::nullopt;
-  const double left = elapsedMs / 1000.0 * (total - done) / done;
+  const double left = static_cast<double>(elapsedMs) / 1000.0 * (total - done) / done;
   if (!std::isfinite(left) || left > kMaxSeconds) return std::nullopt;
   return std::max<qint64>(0, qint64(std::llround(left)));
 }

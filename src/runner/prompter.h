@@ -18,9 +18,6 @@ class Prompter {
                               const QString& details) {
     warning(details.isEmpty() ? text : text + QStringLiteral("\n\n") + details, caption);
   }
-  // Closes a question that is still open, as if answered no. Nothing happens
-  // when no question is open.
-  virtual void dismissQuestion() {}
 };
 
 // The process-wide prompter. Without one installed, texts go to the log and

@@ -107,15 +107,7 @@ bool MessageBoxPrompter::question(const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                   QApplication::activeWindow());
   box.setDefaultButton(QMessageBox::Yes);
-  const QPointer<QWidget> outer = question_;
-  question_ = &box;
-  const int answer = box.exec();
-  question_ = outer;
-  return answer == QMessageBox::Yes;
-}
-
-void MessageBoxPrompter::dismissQuestion() {
-  if (auto* box = qobject_cast<QMessageBox*>(question_.data())) box->done(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void MessageBoxPrompter::warningDetails(const QString& text, const QString& caption,

@@ -33,10 +33,6 @@ class MessageBoxPrompter : public Prompter {
   bool question(const QString& text, const QString& caption) override;
   void warningDetails(const QString& text, const QString& caption,
                       const QString& details) override;
-  void dismissQuestion() override;
-
- private:
-  QPointer<QWidget> question_;  // the question box while it is open
 };
 
 // Length of a PCM wave file in milliseconds; 0 when it cannot be read.

@@ -184,6 +184,15 @@ QList<Source> corpus() {
               },
               false, 1.0};
 
+  // A song with its cover: one x264 picture and 4 s of Vorbis, joined by
+  // mkvmerge.
+  s << Source{"mkvmerge one picture+vorbis", "cover.mkv", [](const QString& path, const QString& dir) {
+                return gst(picture(0.04) + " ! y4menc ! filesink location=" + dir + "/one.y4m") &&
+                       gst(tone(4) + " ! audioconvert ! vorbisenc ! oggmux ! filesink location=" + dir + "/song.ogg") &&
+                       prog("x264", {"--quiet", "--frames", "1", "-o", dir + "/one.h264", dir + "/one.y4m"}) &&
+                       prog("mkvmerge", {"-q", "-o", path, dir + "/one.h264", dir + "/song.ogg"});
+              }};
+
   // The x264 command line: a raw stream and its own MKV and FLV.
   const auto x264 = [](const QString& ext) {
     return [ext](const QString& path, const QString& dir) {

@@ -193,6 +193,11 @@ QList<Source> corpus() {
                        prog("mkvmerge", {"-q", "-o", path, dir + "/one.h264", dir + "/song.ogg"});
               }};
 
+  // ASF whose video is stamped 1000 h after its sound.
+  s << Source{"gst asf video 1000 h after sound", "far.wmv",
+              muxed("asfmux", picture(3).replace("pattern=ball", "pattern=ball timestamp-offset=3600000000000000") + " ! avenc_wmv2",
+                    tone(3) + " ! avenc_wmav2")};
+
   // The x264 command line: a raw stream and its own MKV and FLV.
   const auto x264 = [](const QString& ext) {
     return [ext](const QString& path, const QString& dir) {

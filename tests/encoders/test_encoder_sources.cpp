@@ -181,6 +181,15 @@ class TestEncoderSources : public QObject {
       if (ok) runProgram(QStringLiteral("mkvmerge"), {"-q", "-o", dir + "/src.mkv", dir + "/one.h264", dir + "/song.ogg"}, &ok);
       src = dir + "/src.mkv";
     }
+    if (kind == QLatin1String("far")) {
+      // ASF from GStreamer whose video is stamped 1000 h after its sound.
+      if (!haveElements({"asfmux", "avenc_wmv2", "avenc_wmav2"})) return {};
+      src = dir + "/src.wmv";
+      ok = gst(QStringLiteral("asfmux name=m ! filesink location=%1 videotestsrc num-buffers=75 pattern=ball "
+                              "timestamp-offset=3600000000000000 ! video/x-raw,width=160,height=120,framerate=25/1 ! "
+                              "avenc_wmv2 ! m. audiotestsrc num-buffers=130 samplesperbuffer=1024 ! "
+                              "audio/x-raw,rate=44100,channels=2 ! avenc_wmav2 ! m.").arg(src));
+    }
     if (!ok || !QFile::rename(src, dir + "/src")) return {};
     return dir + "/src";
   }
@@ -208,6 +217,9 @@ class TestEncoderSources : public QObject {
     for (const int position : {Formats::RMVB, Formats::RM, Formats::MPG, Formats::AVI, Formats::MP4HQ, Formats::MOV,
                                Formats::MP4Phone, Formats::GP3})
       QTest::addRow("still picture with sound, format %d", position) << QStringLiteral("still") << position << 4.0;
+    // A picture stream that starts 1000 h after its sound: the 3 s it holds.
+    for (const int position : {Formats::RMVB, Formats::MPG, Formats::AVI, Formats::MP4HQ, Formats::MOV, Formats::GP3})
+      QTest::addRow("stream starting far from the others, format %d", position) << QStringLiteral("far") << position << 3.0;
   }
   void realSources() {
     QFETCH(QString, kind);

@@ -1,5 +1,7 @@
 #include "texts/texts.h"
 
+#include <algorithm>
+
 #include "protocol/toolprotocol.h"
 
 namespace Texts {
@@ -55,6 +57,36 @@ QString batchEndCaption(const BatchSummary& summary) {
 QString emptyListWarning() { return QStringLiteral("请先添加一个文件"); }
 QString emptyListCaption() { return QStringLiteral("添加"); }
 QString stopQuestion() { return QStringLiteral("正在转换，要停止吗？"); }
+QString quitQuestion() { return QStringLiteral("正在转换，要停止并退出吗？"); }
+QString startButton() { return QStringLiteral("立刻开始转换！"); }
+QString stopButton() { return QStringLiteral("停止转换"); }
+
+QString timeLeft(qint64 seconds) {
+  const qint64 s = std::max<qint64>(seconds, 1);
+  if (s < 60) return QStringLiteral("剩余约 %1 秒").arg((s + 4) / 5 * 5);
+  const qint64 minutes = (s + 59) / 60;
+  if (minutes < 60) return QStringLiteral("剩余约 %1 分钟").arg(minutes);
+  return QStringLiteral("剩余约 %1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
+}
 QString productName() { return QStringLiteral("Vantrel"); }
+
+QString batchEndNotice(int converted, int failed) {
+  return QStringLiteral("已转换 %1 个文件，%2 个失败").arg(converted).arg(failed);
+}
+QString openOutputFolder() { return QStringLiteral("打开输出文件夹"); }
+
+QString feedbackDone() { return QStringLiteral("完毕."); }
+
+QString feedbackFailed(SendFault fault, int httpStatus) {
+  QString why;
+  switch (fault) {
+    case SendFault::Refused: why = QStringLiteral("无法连接服务器"); break;
+    case SendFault::NoHost: why = QStringLiteral("找不到服务器"); break;
+    case SendFault::TimedOut: why = QStringLiteral("连接超时"); break;
+    case SendFault::Status: why = QStringLiteral("服务器返回 %1").arg(httpStatus); break;
+    case SendFault::Other: why = QStringLiteral("网络错误"); break;
+  }
+  return QStringLiteral("发送失败：\n") + why;
+}
 
 }  // namespace Texts

@@ -26,6 +26,22 @@ QString batchEndCaption(const BatchSummary& summary);
 QString emptyListWarning();     // "请先添加一个文件"
 QString emptyListCaption();     // "添加"
 QString stopQuestion();         // "正在转换，要停止吗？"
+QString quitQuestion();         // "正在转换，要停止并退出吗？": closing the window mid-batch
+QString startButton();          // "立刻开始转换！": the start button while no batch runs
+QString stopButton();           // "停止转换": the same button while a batch runs
+// The rest of a batch in the window's title: "剩余约 45 秒", "剩余约 3 分钟",
+// "剩余约 2 小时 5 分钟" (seconds rounded up to fives, minutes up).
+QString timeLeft(qint64 seconds);
+// The desktop notice of a batch's end: "已转换 n 个文件，m 个失败", and the
+// label of its action that opens the output folder.
+QString batchEndNotice(int converted, int failed);
+QString openOutputFolder();
 QString productName();          // "Vantrel": the title of the window and its boxes
+
+// The feedback form's end: "完毕." when the server took the comment, else
+// "发送失败" and why, in a few words.
+enum class SendFault { Refused, NoHost, TimedOut, Status, Other };
+QString feedbackDone();
+QString feedbackFailed(SendFault fault, int httpStatus);
 
 }  // namespace Texts

@@ -11,16 +11,18 @@ namespace {
 const QString kTitle = Texts::productName();
 }
 
-QString batchWindowTitle(const BatchProgress& progress) {
+QString batchWindowTitle(const BatchProgress& progress, std::optional<qint64> secondsLeft) {
   if (progress.source.isEmpty()) return kTitle;
   const QString name = QFileInfo(QDir::fromNativeSeparators(progress.source)).fileName();
   if (progress.fileIndex <= 0 || progress.fileCount <= 0)
     return QStringLiteral("%1 \u2014 %2").arg(kTitle, name);
-  return QStringLiteral("%1 \u2014 %2/%3 %4")
-      .arg(kTitle)
-      .arg(progress.fileIndex)
-      .arg(progress.fileCount)
-      .arg(name);
+  QString title = QStringLiteral("%1 \u2014 %2/%3 %4")
+                      .arg(kTitle)
+                      .arg(progress.fileIndex)
+                      .arg(progress.fileCount)
+                      .arg(name);
+  if (secondsLeft) title += QStringLiteral("  ") + Texts::timeLeft(*secondsLeft);
+  return title;
 }
 
 QString failureSummary(const BatchSummary& summary) {

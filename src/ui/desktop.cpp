@@ -10,9 +10,21 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "texts/texts.h"
+#include "ui/batchnotice.h"
 #include "ui/detailsbox.h"
 
+DesktopShell::DesktopShell() = default;
+DesktopShell::~DesktopShell() = default;
+
 void DesktopShell::openFolder(const QString& folder) { openUrl(QUrl::fromLocalFile(folder)); }
+
+void DesktopShell::announceBatchEnd(const QString& body, const QString& folder) {
+  if (!notice_)
+    notice_ = std::make_unique<BatchNotice>(QDBusConnection::sessionBus(),
+                                            [this](const QString& f) { openFolder(f); });
+  notice_->show(body, Texts::openOutputFolder(), folder);
+}
 
 void DesktopShell::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 

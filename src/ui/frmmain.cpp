@@ -14,6 +14,7 @@
 #include "runner/prompter.h"
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
+#include "texts/texts.h"
 #include "ui/combo.h"
 #include "ui/desktop.h"
 #include "ui/dialogbackend.h"
@@ -67,6 +68,7 @@ frmMain::frmMain(Services services, QWidget* parent)
   for (QToolButton* b : CmdToolsBar)
     if (b) c.locked << b;
   c.locked << cmbOF << cmbR << cmbBR << cmbS << cmbVB << cmbF << cmbChannel << lblFeed;
+  c.start = Command3;
   host_ = std::make_unique<WindowBatchHost>(c, *shell_);
   driver_ = std::make_unique<BatchDriver>(*host_, *host_);
   setupList();
@@ -144,7 +146,7 @@ void frmMain::buildLayout() {
   cmdBrowse->setGeometry(630, 326, 47, 20);
   cmdBrowse->setToolTip(QStringLiteral("Select an Output Folder"));
 
-  Command3 = new QPushButton(QStringLiteral("立刻开始转换！"), this);
+  Command3 = new QPushButton(Texts::startButton(), this);
   Command3->setGeometry(488, 364, 189, 59);
   lblPB = new QLabel(QStringLiteral("0%"), this);
   lblPB->setGeometry(218, 378, 160, 14);

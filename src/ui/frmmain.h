@@ -52,6 +52,12 @@ class frmMain : public QWidget {
 
   // ---- file list -----------------------------------------------------------
   void AppendFile(const QString& path);
+  // The step of a drop: each path joins the end of the queue (also behind a
+  // running batch, which converts it in turn) and the hint goes.
+  void AppendFiles(const QStringList& paths);
+  // Files a second copy was started with: appended as dropped, and the
+  // window comes to the front.
+  void takeHandedFiles(const QStringList& paths);
   void RefreshListHint();
   void imgAdd_Click();
   void imgRemove_Click();
@@ -71,7 +77,7 @@ class frmMain : public QWidget {
   // ---- settings, start-up and shut-down --------------------------------------
   void Form_Load();
   void cmbOF_Click();
-  void imgExit_Click();
+  void imgExit_Click();  // the × of the window; asks first while a batch runs
   void Form_Unload();
   void showOptionsDialog();  // frmOptions, modal
   // How Form_Unload ends the program at last (QCoreApplication::quit when
@@ -105,6 +111,9 @@ class frmMain : public QWidget {
   bool chromeEvent(QObject* watched, QEvent* event);  // hover of hot spots and links
 
   void nameControls();
+  // True when the window may close: no batch runs, or the user said "是" to
+  // stopping it.
+  bool mayLeave();
 
   // The controls, named as everywhere in the program; each carries its name as
   // its object name (the tool-bar buttons "CmdToolsBar0" to "CmdToolsBar5").

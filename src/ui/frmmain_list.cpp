@@ -82,6 +82,18 @@ CCommonDialogs& frmMain::commonDialogs() { return list_->dialogs; }
 
 void frmMain::AppendFile(const QString& path) { lstFile.AppendFile(path); }
 
+void frmMain::AppendFiles(const QStringList& paths) {
+  for (const QString& path : paths) AppendFile(path);
+  if (!lstFile.isEmpty()) picText->hide();
+}
+
+void frmMain::takeHandedFiles(const QStringList& paths) {
+  AppendFiles(paths);
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+}
+
 void frmMain::RefreshListHint() { picText->setVisible(lstFile.isEmpty()); }
 
 void frmMain::imgAdd_Click() {
@@ -166,8 +178,7 @@ bool frmMain::listEvent(QObject* watched, QEvent* event) {
       auto* drop = static_cast<QDropEvent*>(event);
       drop->setDropAction(Qt::CopyAction);
       drop->accept();
-      for (const QString& path : droppedPaths(drop->mimeData())) AppendFile(path);
-      if (!lstFile.isEmpty()) picText->hide();
+      AppendFiles(droppedPaths(drop->mimeData()));
       return true;
     }
     default:

@@ -14,6 +14,8 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/formats.h"
 #include "settings/core/settingsfiles.h"
+#include "runner/prompter.h"
+#include "texts/texts.h"
 #include "ui/frmoptions.h"
 #include "ui/pixellayout.h"
 #include "ui/combo.h"
@@ -106,8 +108,15 @@ void frmMain::cmbOF_Click() {
   setListPosition(cmbChannel, preset->channel);
 }
 
+bool frmMain::mayLeave() {
+  if (settings_->unloading || !driver_->isRunning()) return true;
+  // A batch that ends while the question is open still leaves on "是": the
+  // user asked to close the window.
+  return prompter().question(Texts::quitQuestion(), Texts::productName());
+}
+
 void frmMain::imgExit_Click() {
-  if (settings_->unloading) return;
+  if (settings_->unloading || !mayLeave()) return;
   // A folder that cannot be written keeps the old file; the program ends anyway.
   SettingsFiles::writeFile(
       SettingsFiles::setupFile(),
@@ -140,6 +149,8 @@ void frmMain::Form_Unload() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+  // Closing the window mid-batch asks first; "否" keeps it and the batch.
+  if (!mayLeave()) return event->ignore();
   Form_Unload();
   event->accept();
 }

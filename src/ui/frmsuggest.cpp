@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 
+#include "texts/texts.h"
 #include "ui/pixellayout.h"
 #include "ui/formhelpers.h"
 
@@ -69,7 +70,10 @@ void frmSuggest::Form_Load() {
   Command4->setAutoDefault(false);
 
   lblSending = new QLabel(this);
-  lblSending->setGeometry(16, 106, 72, 14);
+  // Two lines left of the buttons: a failure names its reason below "发送失败".
+  lblSending->setGeometry(16, 98, 104, 30);
+  lblSending->setWordWrap(true);
+  lblSending->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   lblSending->hide();
   applyFixedPixelLayout(this);  // once every control is there
 
@@ -109,13 +113,38 @@ void frmSuggest::Command1_Click() {
   // The reply belongs to wb: closing the form drops a request under way.
   connect(reply, &QNetworkReply::finished, this, [this, reply] {
     reply->deleteLater();
-    wb_DocumentComplete();
+    wb_DocumentComplete(reply);
   });
 }
 
-void frmSuggest::wb_DocumentComplete() {
-  lblSending->setText(QStringLiteral("完毕."));
-  Q_EMIT sendFinished();
+void frmSuggest::wb_DocumentComplete(QNetworkReply* reply) {
+  using Texts::SendFault;
+  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  const bool taken = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+  if (taken) {
+    lblSending->setText(Texts::feedbackDone());
+  } else {
+    SendFault fault = SendFault::Other;
+    if (status > 0) {
+      fault = SendFault::Status;
+    } else {
+      switch (reply->error()) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::RemoteHostClosedError:
+          fault = SendFault::Refused;
+          break;
+        case QNetworkReply::HostNotFoundError: fault = SendFault::NoHost; break;
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::OperationCanceledError:  // the transfer timeout aborts
+          fault = SendFault::TimedOut;
+          break;
+        default: break;
+      }
+    }
+    lblSending->setText(Texts::feedbackFailed(fault, status));
+    Command3->setEnabled(true);  // the comment is still there: it may be sent again
+  }
+  Q_EMIT sendFinished(taken);
 }
 
 QUrl frmSuggest::requestAddress(const QString& base, const QString& name, const QString& email,

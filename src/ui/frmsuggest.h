@@ -7,11 +7,13 @@
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
+class QNetworkReply;
 class QPushButton;
 
 // The feedback form "建议和意见": name, e-mail address and comment, sent as
-// one GET request to the feedback endpoint. The response is never read; the
-// status label says "完毕." once the request has ended, whatever its outcome.
+// one GET request to the feedback endpoint. The status label says "完毕." only
+// when the server answered 2xx; otherwise it says "发送失败" and why, and
+// "发送" can be pressed again.
 class frmSuggest : public QDialog {
   Q_OBJECT
  public:
@@ -34,7 +36,7 @@ class frmSuggest : public QDialog {
   void imgSend_Click();
   void Command4_Click();
   void imgBack_Click();  // close the form
-  void wb_DocumentComplete();
+  void wb_DocumentComplete(QNetworkReply* reply);
 
   // The request address: base + "/suggest/post.php?name=…&age=…&comment=(Vantrel)…".
   // Each typed text is percent-encoded as UTF-8, so that "&", "#", "=" or
@@ -49,8 +51,8 @@ class frmSuggest : public QDialog {
   static void setFeedbackBase(const QString& base);
 
  Q_SIGNALS:
-  // The request has ended ("完毕." is shown).
-  void sendFinished();
+  // The request has ended; `taken` when the server answered 2xx ("完毕.").
+  void sendFinished(bool taken);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

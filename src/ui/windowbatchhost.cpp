@@ -1,10 +1,14 @@
 #include "ui/windowbatchhost.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QWidget>
+
+#include <memory>
 
 #include "filelist/filequeue.h"
 #include "runner/prompter.h"
@@ -17,7 +21,11 @@
 #include "ui/queuerows.h"
 
 WindowBatchHost::WindowBatchHost(const Controls& controls, DesktopShell& shell)
-    : c_(controls), shell_(shell) {}
+    : c_(controls), shell_(shell) {
+  auto since = std::make_shared<QElapsedTimer>();
+  since->start();
+  clock_ = [since] { return since->elapsed(); };
+}
 
 PanelValues WindowBatchHost::panelValues() const {
   PanelValues v;
@@ -47,6 +55,9 @@ void WindowBatchHost::setOutputFolderText(const QString& text) { c_.outputFolder
 
 void WindowBatchHost::setBatchLock(bool locked) {
   for (QWidget* w : c_.locked) w->setEnabled(!locked);
+  // The start button stops while a batch runs, and says so; its click asks.
+  if (c_.start) c_.start->setText(locked ? Texts::stopButton() : Texts::startButton());
+  if (locked) timeLeft_.restart(clock_());
 }
 
 void WindowBatchHost::batchProgress(const BatchProgress& progress) {
@@ -54,7 +65,8 @@ void WindowBatchHost::batchProgress(const BatchProgress& progress) {
     c_.bar->setValue(progress.reading->value);
     c_.caption->setText(Texts::progressCaption(*progress.reading));
   }
-  c_.window->setWindowTitle(batchWindowTitle(progress));
+  timeLeft_.progress(progress, clock_());
+  c_.window->setWindowTitle(batchWindowTitle(progress, timeLeft_.secondsLeft()));
   c_.rows->setRunning(progress.source);
 }
 
@@ -62,7 +74,8 @@ void WindowBatchHost::warnEmptyList() { prompter().warning(Texts::emptyListWarni
 
 bool WindowBatchHost::confirmStop() {
   // The batch may end while the question is open (its message loop runs the
-  // batch on); then the question is closed, and any answer acts on nothing.
+  // batch on). The box stays until it is answered, so that a click meant for
+  // it never lands on what lies beneath; that answer then acts on nothing.
   if (stopQuestion_.open) return false;
   stopQuestion_ = {true, false};
   const bool yes = prompter().question(Texts::stopQuestion(), Texts::productName());
@@ -73,13 +86,14 @@ bool WindowBatchHost::confirmStop() {
 
 void WindowBatchHost::batchFinished(const BatchSummary& summary) {
   c_.caption->setText(Texts::batchEndCaption(summary));
-  if (stopQuestion_.open) {
-    stopQuestion_.batchEnded = true;
-    prompter().dismissQuestion();
-  }
+  if (stopQuestion_.open) stopQuestion_.batchEnded = true;
   c_.window->setWindowTitle(batchWindowTitle({}));
   c_.rows->setRunning(QString());
   markFailedRows(*c_.queue, summary.failures);
+  // A batch that ended by itself is announced on the desktop as well.
+  if (!summary.stopped && !summary.startFailed)
+    shell_.announceBatchEnd(Texts::batchEndNotice(summary.converted, int(summary.failures.size())),
+                            c_.outputFolder->text());
   // Failed files are back in the list; the hint must not stand over them.
   if (!c_.queue->isEmpty()) c_.listHint->hide();
   if (!summary.failures.isEmpty())

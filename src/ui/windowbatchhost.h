@@ -1,8 +1,12 @@
 #pragma once
 #include <QList>
 
-#include "engine/batchhost.h"
+#include <functional>
 
+#include "engine/batchhost.h"
+#include "engine/timeleft.h"
+
+class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,8 +34,11 @@ class WindowBatchHost : public BatchHost, public Shell {
     QProgressBar* bar = nullptr;
     QLabel* caption = nullptr;
     QList<QWidget*> locked;  // disabled while a batch runs
+    QAbstractButton* start = nullptr;  // reads "停止转换" while a batch runs
   };
   WindowBatchHost(const Controls& controls, DesktopShell& shell);
+  // The clock the time left is judged by, in milliseconds (tests set their own).
+  void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
   // The panel's values as the command lines read them.
   PanelValues panelValues() const;
@@ -54,6 +61,8 @@ class WindowBatchHost : public BatchHost, public Shell {
  private:
   Controls c_;
   DesktopShell& shell_;
+  std::function<qint64()> clock_;
+  TimeLeft timeLeft_;
   struct StopQuestion {
     bool open = false;        // "正在转换，要停止吗？" is waiting for an answer
     bool batchEnded = false;  // the batch ended while it was open

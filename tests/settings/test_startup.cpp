@@ -18,6 +18,7 @@
 #include "settings/core/appdirs.h"
 #include "settings/core/options.h"
 #include "settings/core/singlecopy.h"
+#include "ui/copyhandoff.h"
 #include "ui/frmoptions.h"
 #include "settings_support.h"
 #include "ui/combo.h"
@@ -540,7 +541,10 @@ class TestStartup : public QObject {
     QCOMPARE(outputs.size(), 1);
     QVERIFY(w->batchDriver().isRunning());
 
+    RecordingPrompter boxes;
+    boxes.answer = true;  // "正在转换，要停止并退出吗？"
     w->imgExit_Click();
+    QCOMPARE(boxes.said("question"), QStringList{QStringLiteral("Vantrel:正在转换，要停止并退出吗？")});
     const bool gone = QTest::qWaitFor(
         [&] {
           return std::all_of(ids.begin(), ids.end(),
@@ -700,6 +704,72 @@ class TestStartup : public QObject {
     const QFileInfo setupAfter(QStringLiteral(VANTREL_BUILD_DIR "/setup.ini"));
     QCOMPARE(setupAfter.exists(), setupBefore.exists());
     if (setupBefore.exists()) QCOMPARE(setupAfter.lastModified(), setupBefore.lastModified());
+  }
+
+  // "Open with" while this window runs: the real program, started as a
+  // second copy, hands its files over and ends; they join the list as a drop
+  // does, idle or behind the running file, which the batch then converts.
+  void secondCopyHandsItsFilesOver() {
+    const QString exe = QStringLiteral(VANTREL_BUILD_DIR "/vantrel");
+    if (!QFileInfo(exe).isExecutable()) QSKIP("the vantrel program is not built");
+    Sandbox sb;
+    const QString calls = sb.path("calls"), go = sb.path("go");
+    writeTool(sb, "coder",
+              "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in '" + sb.programFolder().toUtf8() +
+                  "'/*.wav) echo \"$a\" >> '" +
+                  calls.toUtf8() + "';; esac; done\ncase \"$*\" in *first.wav*) while [ ! -e '" +
+                  go.toUtf8() + "' ]; do sleep 0.05; done;; esac\nexit 0\n");
+    auto w = sb.start();
+    setListPosition(w->findChild<QComboBox*>("cmbOF"), 8);
+    SingleCopyLock held;  // this process is the running copy
+    QVERIFY(held.acquire());
+    CopyHandoff handoff;
+    QVERIFY(handoff.listen(SingleCopyLock::handoffPath()));
+    connect(&handoff, &CopyHandoff::filesHandedIn, w.get(), &frmMain::takeHandedFiles);
+    auto secondCopy = [&](const QStringList& args) {
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("QT_QPA_PLATFORM", "offscreen");
+      p.setProcessEnvironment(env);
+      p.setWorkingDirectory(sb.programFolder());
+      p.setProcessChannelMode(QProcess::MergedChannels);
+      p.start(exe, args);
+      // The window's loop must run to take the files.
+      QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 10000);
+      QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(p.exitCode(), 0);
+      QCOMPARE(p.readAll(), QByteArray());
+    };
+    auto queued = [&] {
+      QStringList q;
+      for (int i = 0; i < w->lstFile.count(); ++i) q << w->lstFile.at(i);
+      return q;
+    };
+    for (const char* name : {"a.wav", "b c.wav", "first.wav", "d.wav"}) sb.write(name, "RIFF");
+
+    // Idle: a relative name is taken from the second copy's folder.
+    secondCopy({"a.wav", sb.path("b c.wav")});
+    QCOMPARE(queued(), (QStringList{sb.path("a.wav"), sb.path("b c.wav")}));
+    QVERIFY(w->findChild<QWidget*>("picText")->isHidden());
+    QVERIFY(!w->batchDriver().isRunning());  // a drop never starts a batch
+    w->menuRemoveAll_Click();
+
+    // During a batch: behind the running file, converted by the same batch.
+    w->AppendFile(sb.path("first.wav"));
+    w->imgStart_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(sb.read("calls").contains("first.wav"), 10000);
+    secondCopy({sb.path("d.wav")});
+    QCOMPARE(queued().last(), sb.path("d.wav"));
+    sb.write("go", "");
+    QTRY_VERIFY_WITH_TIMEOUT(!w->batchDriver().isRunning(), 10000);
+    const QList<QByteArray> converted = sb.read("calls").trimmed().split('\n');
+    QCOMPARE(converted.size(), 2);
+    QVERIFY(converted[0].endsWith("first.wav") && converted[1].endsWith("d.wav"));
+
+    // No files: the second copy still ends at once, and the list stands.
+    const QStringList before = queued();
+    secondCopy({});
+    QCOMPARE(queued(), before);
   }
 };
 

@@ -56,7 +56,11 @@ class FakeDialogs : public DialogBackend {
 class RecordingDesktop : public RecordingShellOf<DesktopShell> {
  public:
   void openUrl(const QUrl& url) override { urls << url; }
+  void announceBatchEnd(const QString& body, const QString& folder) override {
+    notices << body + QLatin1Char('|') + folder;
+  }
   QList<QUrl> urls;
+  QStringList notices;  // "body|folder" each
   // Every request so far.
   int calls() const { return int(urls.size() + folders.size() + sounds.size()); }
 };

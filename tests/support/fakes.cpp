@@ -63,6 +63,7 @@ body="$in"
 [ -f "$in" ] && body="$(cat "$in")"
 partial="$(dirname "$out")/.vantrel-$$.part"
 case "$body" in *slow*) echo "Duration: 01:00:00.00, start: 0"; echo "Pos: 1s (10%)"; echo partial > "$partial"; sleep 30;; esac
+case "$body" in *wait*) echo "Pos: 0.1s 1f ( 0%) 0.00fps"; while [ ! -e "$in.go" ]; do sleep 0.05; done;; esac
 case "$body" in *bad*) echo partial > "$partial"; echo "Error: not a media file"; exit 1;; esac
 case "$body" in *reason:*)
   code="${body#*reason:}"; code="${code%%[!a-z-]*}"

@@ -55,6 +55,7 @@ QString writeScript(const QString& path, const QString& body);
 // partial file ".vantrel-<pid>.part" beside the output, never the output's
 // own name, until it succeeds:
 //   "slow"          keeps running (after a progress line and a partial file)
+//   "wait"          converts once a file "<source>.go" exists
 //   "bad"           fails after writing a partial file, with no reason line
 //   "reason:<code>" prints progress, then the two failure lines, exits 1
 //   "crash"         writes its partial file, then dies by SIGKILL

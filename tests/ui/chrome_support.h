@@ -14,7 +14,9 @@ namespace chrometest {
 // ("/path?query" exactly as it arrived) and answers 200, or never answers.
 class LoopbackServer {
  public:
-  explicit LoopbackServer(bool answer = true) : answer_(answer) {
+  // `status` is the status line's code and words, e.g. "404 Not Found".
+  explicit LoopbackServer(bool answer = true, QByteArray status = "200 OK")
+      : answer_(answer), status_(std::move(status)) {
     server_.listen(QHostAddress::LocalHost, 0);
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
       while (QTcpSocket* s = server_.nextPendingConnection()) {
@@ -36,13 +38,15 @@ class LoopbackServer {
     if (requestLine.size() == 3 && requestLine[0] == "GET") targets.append(requestLine[1]);
     buffers_.remove(s);
     if (answer_) {
-      s->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
+      s->write("HTTP/1.1 " + status_ +
+               "\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
                "Connection: close\r\n\r\nok");
       s->disconnectFromHost();
     }
   }
 
   bool answer_;
+  QByteArray status_;
   QTcpServer server_;
   QHash<QTcpSocket*, QByteArray> buffers_;
 };

@@ -15,6 +15,9 @@ class TestBatchWindow : public QObject {
   void lockCoversExactlyTheDocumentedControls();
   void failedFileIsReportedInOneBox();
   void stopAsksAndStops();
+  void stopAnswerAfterTheEndActsOnNothing();
+  void closingDuringABatchAsks_data();
+  void closingDuringABatchAsks();
   void startFailureSaysWhatFailed();
 };
 
@@ -35,6 +38,7 @@ void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
   QVERIFY(rig.w->batchDriver().isRunning());
   QVERIFY(rig.calls().isEmpty());  // nothing starts inside the click
   auto& w = *rig.w;
+  QCOMPARE(w.findChild<QPushButton*>("Command3")->text(), QStringLiteral("停止转换"));
   for (int i : {0, 1, 2, 4, 5}) QVERIFY(!w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
   for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
@@ -48,6 +52,7 @@ void TestBatchWindow::lockCoversExactlyTheDocumentedControls() {
   for (int i : {0, 1, 2, 4, 5}) QVERIFY(w.findChild<QToolButton*>(QStringLiteral("CmdToolsBar%1").arg(i))->isEnabled());
   for (QWidget* c : std::initializer_list<QWidget*>{w.findChild<QComboBox*>("cmbOF"), w.findChild<QComboBox*>("cmbR"), w.findChild<QComboBox*>("cmbBR"), w.findChild<QComboBox*>("cmbS"), w.findChild<QComboBox*>("cmbVB"), w.findChild<QComboBox*>("cmbF"), w.findChild<QComboBox*>("cmbChannel"), w.findChild<QLabel*>("lblFeed")})
     QVERIFY(c->isEnabled());
+  QCOMPARE(w.findChild<QPushButton*>("Command3")->text(), QStringLiteral("立刻开始转换！"));
 }
 
 void TestBatchWindow::failedFileIsReportedInOneBox() {
@@ -72,6 +77,10 @@ void TestBatchWindow::failedFileIsReportedInOneBox() {
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
   QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
   QVERIFY(rig.w->findChild<QFrame*>("picText")->isHidden());  // the hint never stands over rows
+  // The notice's action opens the folder the batch end opened.
+  QCOMPARE(rig.shell.folders.size(), 1);
+  QCOMPARE(rig.shell.notices,
+           QStringList{QStringLiteral("已转换 1 个文件，2 个失败|") + rig.shell.folders.first()});
 }
 
 void TestBatchWindow::stopAsksAndStops() {
@@ -89,7 +98,77 @@ void TestBatchWindow::stopAsksAndStops() {
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("已停止"));
   QVERIFY(rig.outputs().isEmpty());
   QVERIFY(rig.shell.folders.isEmpty());  // nothing new to show
+  QVERIFY(rig.shell.notices.isEmpty());  // the user stopped it: nothing to announce
   QCOMPARE(rig.w->lstFile.paths(), QStringList{slow});
+}
+
+// The batch ends by itself while the stop question stands; its "yes" comes
+// after the end and stops, drops or starts nothing.
+void TestBatchWindow::stopAnswerAfterTheEndActsOnNothing() {
+  BatchRig rig;
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
+  const QString file = rig.source("wait.wav");
+  rig.w->AppendFile(file);
+  QSignalSpy ended(&rig.w->batchDriver(), &BatchDriver::batchEnded);
+  bool endedWhileAsked = false;
+  rig.boxes.answer = true;
+  rig.boxes.onQuestion = [&] {
+    QFile(file + ".go").open(QIODevice::WriteOnly);
+    endedWhileAsked = ended.wait(10000);
+  };
+  auto* start = rig.w->findChild<QPushButton*>("Command3");
+  start->click();
+  QTRY_VERIFY(!rig.calls().isEmpty());
+  start->click();
+  QVERIFY(endedWhileAsked);
+  QTest::qWait(100);
+  QCOMPARE(ended.count(), 1);
+  QVERIFY(!rig.w->batchDriver().isRunning());
+  QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("Done."));
+  QVERIFY(rig.w->lstFile.isEmpty());
+  QCOMPARE(rig.outputs().size(), 1);
+  QCOMPARE(rig.calls().size(), 1);
+}
+
+// The window's × (the frame's or the skin's) during a batch asks; only "是"
+// ends the batch and the program, "否" leaves both running.
+void TestBatchWindow::closingDuringABatchAsks_data() {
+  QTest::addColumn<bool>("skin");
+  QTest::addColumn<bool>("yes");
+  QTest::newRow("frame, no") << false << false;
+  QTest::newRow("frame, yes") << false << true;
+  QTest::newRow("skin, no") << true << false;
+  QTest::newRow("skin, yes") << true << true;
+}
+void TestBatchWindow::closingDuringABatchAsks() {
+  QFETCH(bool, skin);
+  QFETCH(bool, yes);
+  BatchRig rig;
+  int ends = 0;
+  rig.w->endProgram = [&ends] { ++ends; };
+  rig.w->show();
+  rig.w->findChild<QComboBox*>("cmbOF")->setCurrentIndex(8);
+  rig.w->AppendFile(rig.source("slow.wav"));
+  rig.w->AppendFile(rig.source("queued.wav"));
+  rig.w->findChild<QPushButton*>("Command3")->click();
+  QTRY_VERIFY(!rig.outputs().isEmpty());  // partial output written
+  rig.boxes.answer = yes;
+  if (skin)
+    rig.w->imgExit_Click();
+  else
+    rig.w->close();
+  QCOMPARE(rig.boxes.messages, QStringList{"question:Vantrel:正在转换，要停止并退出吗？"});
+  QCOMPARE(ends, yes ? 1 : 0);
+  QCOMPARE(rig.w->isVisible(), !yes);
+  QCOMPARE(rig.w->batchDriver().isRunning(), !yes);
+  if (yes) QTRY_VERIFY(rig.outputs().isEmpty());  // the partial file goes with the batch
+  // Idle again, the window closes without a question.
+  if (!yes) {
+    rig.w->batchDriver().abort();
+    rig.w->close();
+    QCOMPARE(rig.boxes.messages.size(), 1);
+    QCOMPARE(ends, 1);
+  }
 }
 
 void TestBatchWindow::startFailureSaysWhatFailed() {
@@ -101,6 +180,7 @@ void TestBatchWindow::startFailureSaysWhatFailed() {
   QCOMPARE(rig.boxes.messages, QStringList{"critical:File or command not found"});
   QCOMPARE(rig.w->findChild<QLabel*>("lblPB")->text(), QStringLiteral("无法启动编码程序"));
   QVERIFY(rig.shell.folders.isEmpty());
+  QVERIFY(rig.shell.notices.isEmpty());
   QVERIFY(rig.w->findChild<QComboBox*>("cmbOF")->isEnabled());
 }
 

@@ -164,18 +164,49 @@ class FeedbackTest : public QObject {
     QVERIFY(pairs[2].startsWith("comment=(Vantrel)"));
   }
 
-  void refusedConnectionStillEndsWithDone() {
-    quint16 port = 0;
-    {
+  // "完毕." only for a 2xx answer; anything else says "发送失败" and why, and
+  // the comment can be sent again.
+  void onlyA2xxAnswerEndsWithDone_data() {
+    QTest::addColumn<QByteArray>("status");  // empty: nothing listens on the port
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("200") << QByteArray("200 OK") << "完毕.";
+    QTest::newRow("204") << QByteArray("204 No Content") << "完毕.";
+    QTest::newRow("299 edge") << QByteArray("299 Odd") << "完毕.";
+    QTest::newRow("300 edge") << QByteArray("300 Multiple Choices") << "发送失败：\n服务器返回 300";
+    QTest::newRow("404") << QByteArray("404 Not Found") << "发送失败：\n服务器返回 404";
+    QTest::newRow("503") << QByteArray("503 Service Unavailable") << "发送失败：\n服务器返回 503";
+    QTest::newRow("refused") << QByteArray() << "发送失败：\n无法连接服务器";
+  }
+  void onlyA2xxAnswerEndsWithDone() {
+    QFETCH(QByteArray, status);
+    QFETCH(QString, shown);
+    std::unique_ptr<LoopbackServer> server;
+    QString base;
+    if (status.isEmpty()) {  // the probe closes again: nothing listens on its port
       QTcpServer probe;
       QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-      port = probe.serverPort();
-    }  // closed again: nothing listens on the port now
-    auto f = openForm(QStringLiteral("http://127.0.0.1:%1").arg(port));
+      base = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+    } else {
+      server = std::make_unique<LoopbackServer>(true, status);
+      base = server->base();
+    }
+    auto f = openForm(base);
+    QSignalSpy finished(f.get(), &frmSuggest::sendFinished);
     fill(*f, QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z"));
     QTest::mouseClick(f->Command3, Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(f->lblSending->text(), shown);
+    const bool done = shown == QStringLiteral("完毕.");
+    QCOMPARE(finished.first().first().toBool(), done);
+    QVERIFY(f->lblSending->isVisible());
+    QCOMPARE(f->Command3->isEnabled(), !done);
+    if (done) return;
+    // Sent again, to a server that takes it this time.
+    LoopbackServer good;
+    frmSuggest::setFeedbackBase(good.base());
+    QTest::mouseClick(f->Command3, Qt::LeftButton);
     QTRY_COMPARE(f->lblSending->text(), QStringLiteral("完毕."));
-    QVERIFY(!f->Command3->isEnabled());
+    QCOMPARE(good.targets.size(), 1);
   }
 
   void closingDuringARequestDropsIt() {

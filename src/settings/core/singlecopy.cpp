@@ -9,11 +9,16 @@ SingleCopyLock::SingleCopyLock(const QString& path) : lock_(path) {
   lock_.setStaleLockTime(0);
 }
 
-QString SingleCopyLock::defaultPath() {
+namespace {
+QString runtimeFile(const QString& name) {
   QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (dir.isEmpty()) dir = QDir::tempPath();
-  return QDir(dir).filePath(QStringLiteral("vantrel.lock"));
+  return QDir(dir).filePath(name);
 }
+}  // namespace
+
+QString SingleCopyLock::defaultPath() { return runtimeFile(QStringLiteral("vantrel.lock")); }
+QString SingleCopyLock::handoffPath() { return runtimeFile(QStringLiteral("vantrel.socket")); }
 
 bool SingleCopyLock::acquire() {
   if (lock_.tryLock(0)) return true;

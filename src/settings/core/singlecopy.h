@@ -13,6 +13,9 @@ class SingleCopyLock {
   // be made at all (no runtime folder, no permission) lets the program run.
   bool acquire();
   static QString defaultPath();
+  // The running copy's local socket, beside the default lock: a second copy
+  // hands its files there (ui/copyhandoff.h).
+  static QString handoffPath();
 
  private:
   QLockFile lock_;

@@ -184,6 +184,20 @@ QList<Source> corpus() {
               },
               false, 1.0};
 
+  // A song with its cover: one x264 picture and 4 s of Vorbis, joined by
+  // mkvmerge.
+  s << Source{"mkvmerge one picture+vorbis", "cover.mkv", [](const QString& path, const QString& dir) {
+                return gst(picture(0.04) + " ! y4menc ! filesink location=" + dir + "/one.y4m") &&
+                       gst(tone(4) + " ! audioconvert ! vorbisenc ! oggmux ! filesink location=" + dir + "/song.ogg") &&
+                       prog("x264", {"--quiet", "--frames", "1", "-o", dir + "/one.h264", dir + "/one.y4m"}) &&
+                       prog("mkvmerge", {"-q", "-o", path, dir + "/one.h264", dir + "/song.ogg"});
+              }};
+
+  // ASF whose video is stamped 1000 h after its sound.
+  s << Source{"gst asf video 1000 h after sound", "far.wmv",
+              muxed("asfmux", picture(3).replace("pattern=ball", "pattern=ball timestamp-offset=3600000000000000") + " ! avenc_wmv2",
+                    tone(3) + " ! avenc_wmav2")};
+
   // The x264 command line: a raw stream and its own MKV and FLV.
   const auto x264 = [](const QString& ext) {
     return [ext](const QString& path, const QString& dir) {

@@ -14,7 +14,7 @@ PACKAGES=(
   dpkg-dev librsvg2-bin desktop-file-utils appstream lintian file
   clang libclang-rt-dev
   parallel
-  gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+  gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   mkvtoolnix x264 lame flac sox
   debootstrap
 )

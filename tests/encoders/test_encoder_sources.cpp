@@ -161,6 +161,39 @@ class TestEncoderSources : public QObject {
 
   static QString said(const Outcome& o) { return o.stage.output.right(1500); }
 
+  // The sources of realSources(), made once each; empty when this machine
+  // lacks what makes one.
+  QString made(const QString& kind) {
+    const QString dir = path(kind);
+    if (QDir().exists(dir)) return QFileInfo::exists(dir + "/src") ? dir + "/src" : QString();
+    QDir().mkpath(dir);
+    QString src;
+    bool ok = false;
+    if (kind == QLatin1String("still")) {
+      // A song with its cover: one H.264 picture and 4 s of Vorbis, joined by
+      // mkvmerge, which gives the picture track the whole segment's length.
+      if (!haveElements({"y4menc", "vorbisenc", "oggmux"})) return {};
+      ok = gst(QStringLiteral("videotestsrc num-buffers=1 ! video/x-raw,width=160,height=120,framerate=25/1 ! y4menc ! "
+                              "filesink location=%1/one.y4m").arg(dir)) &&
+           gst(QStringLiteral("audiotestsrc num-buffers=172 samplesperbuffer=1024 ! audio/x-raw,rate=44100,channels=2 ! "
+                              "audioconvert ! vorbisenc ! oggmux ! filesink location=%1/song.ogg").arg(dir));
+      if (ok) runProgram(QStringLiteral("x264"), {"--quiet", "--frames", "1", "-o", dir + "/one.h264", dir + "/one.y4m"}, &ok);
+      if (ok) runProgram(QStringLiteral("mkvmerge"), {"-q", "-o", dir + "/src.mkv", dir + "/one.h264", dir + "/song.ogg"}, &ok);
+      src = dir + "/src.mkv";
+    }
+    if (kind == QLatin1String("far")) {
+      // ASF from GStreamer whose video is stamped 1000 h after its sound.
+      if (!haveElements({"asfmux", "avenc_wmv2", "avenc_wmav2"})) return {};
+      src = dir + "/src.wmv";
+      ok = gst(QStringLiteral("asfmux name=m ! filesink location=%1 videotestsrc num-buffers=75 pattern=ball "
+                              "timestamp-offset=3600000000000000 ! video/x-raw,width=160,height=120,framerate=25/1 ! "
+                              "avenc_wmv2 ! m. audiotestsrc num-buffers=130 samplesperbuffer=1024 ! "
+                              "audio/x-raw,rate=44100,channels=2 ! avenc_wmav2 ! m.").arg(src));
+    }
+    if (!ok || !QFile::rename(src, dir + "/src")) return {};
+    return dir + "/src";
+  }
+
  private Q_SLOTS:
   void initTestCase() {
     QVERIFY(dir_.isValid());
@@ -171,6 +204,40 @@ class TestEncoderSources : public QObject {
       QSKIP("GStreamer's test sources, x264enc or lamemp3enc are missing");
     video_ = QStringLiteral("videotestsrc pattern=ball num-buffers=%1 ! video/x-raw,width=160,height=120,framerate=25/1 "
                             "! x264enc speed-preset=ultrafast key-int-max=25 ! h264parse");
+  }
+
+  // Real sources other programs write, each through the formats where it
+  // used to fail: the conversion succeeds, the output lasts `seconds`, and
+  // each stream's packets span nearly that where they carry times.
+  void realSources_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<double>("seconds");
+    // One picture over a song: a still shown until the sound ends.
+    for (const int position : {Formats::RMVB, Formats::RM, Formats::MPG, Formats::AVI, Formats::MP4HQ, Formats::MOV,
+                               Formats::MP4Phone, Formats::GP3})
+      QTest::addRow("still picture with sound, format %d", position) << QStringLiteral("still") << position << 4.0;
+    // A picture stream that starts 1000 h after its sound: the 3 s it holds.
+    for (const int position : {Formats::RMVB, Formats::MPG, Formats::AVI, Formats::MP4HQ, Formats::MOV, Formats::GP3})
+      QTest::addRow("stream starting far from the others, format %d", position) << QStringLiteral("far") << position << 3.0;
+  }
+  void realSources() {
+    QFETCH(QString, kind);
+    QFETCH(int, position);
+    QFETCH(double, seconds);
+    const QString src = made(kind);
+    if (src.isEmpty()) QSKIP("this machine cannot make the source");
+    const Outcome o = convert(position, src);
+    QVERIFY2(!o.output.isEmpty(), qPrintable(said(o)));
+    const double length = enc::probe(o.output).duration;
+    QVERIFY2(std::abs(length - seconds) < 0.5, qPrintable(QStringLiteral("%1 s").arg(length)));
+    for (const QString& stream : {QStringLiteral("video"), QStringLiteral("audio")}) {
+      const QList<double> times = packetTimes(o.output, stream);  // none where AVI keeps no times
+      if (times.isEmpty()) continue;
+      const auto [first, last] = std::minmax_element(times.begin(), times.end());
+      QVERIFY2(*last - *first > seconds - 1.0,
+               qPrintable(QStringLiteral("the %1 runs from %2 s to %3 s").arg(stream).arg(*first).arg(*last)));
+    }
   }
 
   // 2 s of picture beside 5 s of sound: the whole sound is written, the

@@ -65,6 +65,8 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
       av_packet_unref(pkt.get());
       report();
     }
+    // Every stream is decoded to its end before any is closed: a still
+    // picture's end is the sound's.
     for (Lane& lane : lanes_) {
       decode(lane, nullptr);
       if (lane.held) releaseHeld(lane, nullptr);
@@ -72,8 +74,10 @@ TranscodeResult Transcoder::run(const QByteArray& url) {
         throw Failed{decodeError_ ? Reason::SourceDamaged : Reason::EncodeFailed,
                      decodeError_ ? QStringLiteral("the source's %1 could not be decoded").arg(lane.kind)
                                   : QStringLiteral("the source's %1 stream holds nothing to convert").arg(lane.kind)};
+    }
+    for (Lane& lane : lanes_) {
       // The end is where the last frame ends, so that a steady rate keeps it.
-      const int64_t end = lane.end;
+      const int64_t end = lane.video ? stillEnd(lane) : lane.end;
       if ((end == AV_NOPTS_VALUE ? av_buffersrc_add_frame(lane.src, nullptr)
                                  : av_buffersrc_close(lane.src, end, AV_BUFFERSRC_FLAG_PUSH)) < 0)
         throw Failed{Reason::EncodeFailed, QStringLiteral("the %1 filters cannot end").arg(lane.kind)};
@@ -120,6 +124,19 @@ void Transcoder::noteRead(const AVPacket& pkt) {
   int64_t end = av_rescale_q(ts + std::max<int64_t>(length, 0), s.time_base, AV_TIME_BASE_Q);
   if (in_->start_time != AV_NOPTS_VALUE) end -= in_->start_time;
   sourceEnd_ = sourceEnd_ == AV_NOPTS_VALUE ? end : std::max(sourceEnd_, end);
+}
+
+// A stream of one picture (a song's cover muxed as its video) is a still
+// shown until the sound ends, not a picture stream cut after one frame: the
+// steady rate repeats it to there. Matroska gives such a track the whole
+// segment's length, and a player shows it so.
+int64_t Transcoder::stillEnd(const Lane& picture) const {
+  int64_t end = picture.end;
+  if (picture.pictures != 1 || end == AV_NOPTS_VALUE) return end;
+  for (const Lane& sound : lanes_)
+    if (!sound.video && sound.end != AV_NOPTS_VALUE)
+      end = std::max(end, av_rescale_q(sound.end, sound.in->time_base, picture.in->time_base));
+  return end;
 }
 
 // A picture lasts at least one frame at the stream's rate: muxers that stamp

@@ -78,14 +78,22 @@ void Transcoder::closeGap(Lane& lane, AVPacket* pkt) {
   if (pkt->duration > av_rescale_q(kFarLeap, AV_TIME_BASE_Q, base)) pkt->duration = 0;
   const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
   if (at == AV_NOPTS_VALUE) return;
-  if (lane.nextDts != AV_NOPTS_VALUE) {
-    const int64_t leap = av_rescale_q(at, base, AV_TIME_BASE_Q) - lane.nextDts;
-    if (leap > kFarLeap) {
-      const int64_t shift = -av_rescale_q(leap, AV_TIME_BASE_Q, base);
-      lane.gap += shift;
-      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
-      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
-    }
+  // A stream that starts hours after the others (ASF video from GStreamer
+  // stamped near +1000 h beside its sound at 0) holds nothing before: it
+  // starts with them.
+  int64_t from = lane.nextDts;
+  if (from == AV_NOPTS_VALUE)
+    for (const Lane& other : lanes_)
+      if (&other != &lane && other.in->start_time != AV_NOPTS_VALUE) {
+        const int64_t start = av_rescale_q(other.in->start_time, other.in->time_base, AV_TIME_BASE_Q);
+        from = from == AV_NOPTS_VALUE ? start : std::min(from, start);
+      }
+  const int64_t leap = from == AV_NOPTS_VALUE ? 0 : av_rescale_q(at, base, AV_TIME_BASE_Q) - from;
+  if (leap > kFarLeap) {
+    const int64_t shift = -av_rescale_q(leap, AV_TIME_BASE_Q, base);
+    lane.gap += shift;
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += shift;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += shift;
   }
   const int64_t length = pkt->duration > 0 ? pkt->duration : 0;
   lane.nextDts = av_rescale_q((pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts) + length, base, AV_TIME_BASE_Q);

@@ -15,6 +15,7 @@ void Transcoder::filter(Lane& lane, AVFrame* frame) {
     av_channel_layout_uninit(&frame->ch_layout);
     av_channel_layout_default(&frame->ch_layout, channels);
   }
+  if (lane.video) ++lane.pictures;
   if (frame->pts != AV_NOPTS_VALUE) {
     int64_t length = ffcompat::frameDuration(*frame);
     if (lane.video) length = pictureLength(*lane.in, length);

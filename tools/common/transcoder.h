@@ -75,6 +75,7 @@ struct Lane {
   int64_t gap = 0;  // jumps taken out of this stream, in its time base
   Frame held;           // a late sound's first frame, until the next tells whether its times hold
   bool leadIn = false;  // the sound is led in with silence from the start
+  int64_t pictures = 0;  // frames decoded, for a picture lane
 };
 
 // What the audio filters are set up for; a change in the stream (a broadcast
@@ -130,6 +131,7 @@ class Transcoder {
   int64_t jump_ = 0;  // added to every time read, across the source's discontinuities (AV_TIME_BASE units)
   int64_t sourceEnd_ = AV_NOPTS_VALUE;  // how far the source's packets reach (AV_TIME_BASE units)
   void noteRead(const AVPacket& pkt);
+  int64_t stillEnd(const Lane& picture) const;
   int64_t pictureLength(const AVStream& s, int64_t length) const;
 };
 
